@@ -1,0 +1,31 @@
+// The messenger of one engine: per-channel handlers of raw message bytes.
+//
+// Thread: main thread only, for setting handlers and for the handlers and
+// reply callbacks it runs.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace korvane {
+
+// Sends the reply bytes of one message. An empty reply means "no reply data"
+// (not implemented, no handler, or an undecodable message). Called exactly once.
+using BinaryReply = std::function<void(std::vector<uint8_t> reply)>;
+
+using BinaryMessageHandler =
+    std::function<void(std::vector<uint8_t> message, BinaryReply reply)>;
+
+class BinaryMessenger {
+ public:
+  virtual ~BinaryMessenger() = default;
+
+  // Installs (or with an empty handler removes) the handler of `channel`. The
+  // handler stays installed for the life of the messenger, independent of any
+  // channel object that installed it.
+  virtual void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) = 0;
+};
+
+}  // namespace korvane

@@ -1,0 +1,25 @@
+// The diagnostic log (NSLog's counterpart): one line per message.
+//
+// Thread: any. Lines from different threads never interleave.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+class Logger {
+ public:
+  virtual ~Logger() = default;
+  // Writes `message` as one line. Never fails outward: a sink that cannot be
+  // written is skipped.
+  virtual void log(std::string_view message) = 0;
+};
+
+// The real log: standard error, as "<date> <time.ms> <process>[<pid>] <message>",
+// and the same message to syslog (LOG_USER, notice). Made once, kept for the
+// life of the process.
+Logger& systemLogger();
+
+}  // namespace korvane

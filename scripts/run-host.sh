@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds the host (release) and starts it in the
+# foreground. Arguments are passed to the host, e.g. --interface-socket PATH.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$(nproc)" >&2
+exec build/release/app_shell/korvane "$@"

@@ -1,0 +1,30 @@
+// A Logger that keeps every line, for tests that check exact log output.
+// Thread: any.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/logger.h"
+
+namespace korvane::testing {
+
+class CapturingLogger final : public Logger {
+ public:
+  void log(std::string_view message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.emplace_back(message);
+  }
+  std::vector<std::string> lines() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+}  // namespace korvane::testing
