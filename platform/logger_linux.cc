@@ -1,8 +1,7 @@
+#include <errno.h>  // program_invocation_short_name (glibc)
 #include <sys/time.h>
 #include <syslog.h>
 #include <unistd.h>
-
-#include <errno.h>  // program_invocation_short_name (glibc)
 
 #include <cerrno>
 #include <cstdio>
@@ -29,8 +28,9 @@ class SystemLogger final : public Logger {
     std::string line;
     line.reserve(message.size() + 64);
     char prefix[96];
-    snprintf(prefix, sizeof prefix, "%s.%03ld %s[%ld] ", stamp, static_cast<long>(now.tv_usec / 1000),
-             program_invocation_short_name, static_cast<long>(getpid()));
+    snprintf(prefix, sizeof prefix, "%s.%03ld %s[%ld] ", stamp,
+             static_cast<long>(now.tv_usec / 1000), program_invocation_short_name,
+             static_cast<long>(getpid()));
     line.append(prefix).append(message).push_back('\n');
 
     std::lock_guard<std::mutex> lock(mutex_);

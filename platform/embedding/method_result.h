@@ -24,6 +24,7 @@ struct FlutterError {
   std::string code;
   std::optional<std::string> message;
   EncodableValue details;
+  friend bool operator==(const FlutterError&, const FlutterError&) = default;
 };
 
 // The marker for a method the handler does not know.

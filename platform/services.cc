@@ -1,0 +1,11 @@
+#include "platform/services.h"
+
+namespace korvane {
+
+const PlatformServices& realPlatformServices() {
+  static const PlatformServices* services =
+      new PlatformServices{realFileSystem(), sharedWorkspace(), systemLogger()};
+  return *services;
+}
+
+}  // namespace korvane

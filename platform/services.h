@@ -1,0 +1,21 @@
+// The platform services the operations reach, gathered once. The host builds
+// it from the real backends; tests build it from fakes or from real backends
+// on temporary folders. Thread: the members say.
+#pragma once
+
+#include "platform/file_system.h"
+#include "platform/logger.h"
+#include "platform/workspace.h"
+
+namespace korvane {
+
+struct PlatformServices {
+  FileSystem& fileSystem;
+  Workspace& workspace;
+  Logger& logger;
+};
+
+// The real backends. Made once, kept for the life of the process.
+const PlatformServices& realPlatformServices();
+
+}  // namespace korvane
