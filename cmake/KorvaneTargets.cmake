@@ -24,14 +24,15 @@ function(korvane_library name)
   korvane_warnings(${name})
 endfunction()
 
-# korvane_test(name SOURCES ... DEPS ...): one GoogleTest executable, registered with CTest
+# korvane_test(name SOURCES ... DEPS ... [ENVIRONMENT VAR=value ...]): one GoogleTest executable, registered with CTest
 # test by test so that failures name the case.
 function(korvane_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;ENVIRONMENT" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} korvane_testing GTest::gmock GTest::gtest_main)
   korvane_warnings(${name})
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
-                       PROPERTIES ENVIRONMENT "KORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data")
+                       PROPERTIES ENVIRONMENT
+                       "KORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data;${ARG_ENVIRONMENT}")
 endfunction()

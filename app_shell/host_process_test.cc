@@ -1,0 +1,214 @@
+// The host executable end to end: started as a process, driven over its
+// interface connection the way the user interface drives it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/embedding/standard_method_codec.h"
+#include "testing/interface_test_client.h"
+#include "testing/temp_dir.h"
+
+namespace korvane {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A running `korvane`, its standard output and error captured.
+class HostProcess {
+ public:
+  explicit HostProcess(const std::vector<std::string>& args) {
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      dup2(out[1], STDOUT_FILENO);
+      dup2(err[1], STDERR_FILENO);
+      close(out[0]);
+      close(err[0]);
+      std::vector<char*> argv;
+      std::string binary = KORVANE_HOST_BINARY;
+      argv.push_back(binary.data());
+      std::vector<std::string> copy = args;
+      for (auto& a : copy) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(binary.c_str(), argv.data());
+      _exit(127);
+    }
+    close(out[1]);
+    close(err[1]);
+    out_ = out[0];
+    err_ = err[0];
+  }
+
+  ~HostProcess() {
+    if (pid_ > 0 && !exited_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (out_ >= 0) close(out_);
+    if (err_ >= 0) close(err_);
+  }
+
+  // Reads standard output until its first line or `timeout`.
+  std::string readLine(std::chrono::milliseconds timeout = 10s) {
+    std::string line;
+    while (line.empty() || line.back() != '\n') {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) break;
+      char c;
+      if (read(out_, &c, 1) != 1) break;
+      line.push_back(c);
+    }
+    return line;
+  }
+
+  // Waits for the exit; returns the exit status, or -1 when killed by a signal.
+  int wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    exited_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+  // Everything left on a stream (after exit).
+  std::string rest(bool stderrStream) {
+    std::string text;
+    char buffer[4096];
+    ssize_t n;
+    while ((n = read(stderrStream ? err_ : out_, buffer, sizeof buffer)) > 0) text.append(buffer, n);
+    return text;
+  }
+
+  pid_t pid() const { return pid_; }
+
+ private:
+  pid_t pid_ = -1;
+  int out_ = -1, err_ = -1;
+  bool exited_ = false;
+};
+
+std::vector<uint8_t> encodeCall(const std::string& method, EncodableValue args) {
+  return StandardMethodCodec::instance().encodeMethodCall({method, std::move(args)});
+}
+
+EncodableValue pathArgs(const std::string& path) {
+  return EncodableValue(EncodableMap{{"path", path}});
+}
+
+class HostProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    socket_ = dir_.file("interface.sock");
+    host_ = std::make_unique<HostProcess>(std::vector<std::string>{"--interface-socket", socket_});
+    ready_ = host_->readLine();
+  }
+
+  testing::TempDir dir_;
+  std::string socket_;
+  std::unique_ptr<HostProcess> host_;
+  std::string ready_;
+};
+
+// Catches a missing or malformed ready line, output on standard output beside
+// it, an unclean stop, or a socket file left behind.
+TEST_F(HostProcessTest, ReportsReadyAndStopsCleanlyOnSigterm) {
+  ASSERT_EQ(ready_, "interface-socket=" + socket_ + "\n");
+  struct stat st;
+  ASSERT_EQ(lstat(socket_.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(kill(host_->pid(), SIGTERM), 0);
+  EXPECT_EQ(host_->wait(), 0);
+  EXPECT_EQ(host_->rest(false), "") << "nothing but the ready line on standard output";
+  EXPECT_NE(lstat(socket_.c_str(), &st), 0) << "socket file removed on exit";
+}
+
+// Catches a host that takes over the socket of a live one.
+TEST_F(HostProcessTest, RefusesTheSocketOfALiveHost) {
+  ASSERT_FALSE(ready_.empty());
+  HostProcess second({"--interface-socket", socket_});
+  EXPECT_EQ(second.readLine(5s), "");
+  EXPECT_NE(second.wait(), 0);
+  EXPECT_NE(second.rest(true).find(socket_), std::string::npos) << "the message names the path";
+
+  testing::InterfaceTestClient client(socket_);
+  ASSERT_TRUE(client.connected());
+  client.sendMessage(1, "macos_install_location", encodeCall("revealInFinder", {}));
+  ASSERT_EQ(client.awaitReplies(1).size(), 1u) << "the first host still answers";
+}
+
+// Catches lost, doubled or mismatched replies under a burst of mixed calls.
+TEST_F(HostProcessTest, ThousandsOfMixedCallsEachGetExactlyOneReply) {
+  ASSERT_FALSE(ready_.empty());
+  const std::string marked = dir_.file("marked");
+  const std::string plain = dir_.file("plain");
+  std::ofstream(marked) << "x";
+  std::ofstream(plain) << "x";
+  const bool xattrs = setxattr(marked.c_str(), "user.com.apple.quarantine", "", 0, 0) == 0;
+
+  const auto& codec = StandardMethodCodec::instance();
+  std::map<uint32_t, std::vector<uint8_t>> expected;
+  testing::InterfaceTestClient client(socket_);
+  ASSERT_TRUE(client.connected());
+  constexpr uint32_t kCalls = 3000;
+  for (uint32_t id = 0; id < kCalls; ++id) {
+    std::vector<uint8_t> call;
+    std::vector<uint8_t> reply;
+    std::string channel = "macos_install_location";
+    switch (id % 7) {
+      case 0:
+        call = encodeCall("hasQuarantine", pathArgs(marked));
+        reply = codec.encodeSuccessEnvelope(EncodableValue::integer(xattrs ? 1 : 2));
+        break;
+      case 1:
+        call = encodeCall("hasQuarantine", pathArgs(plain));
+        reply = codec.encodeSuccessEnvelope(EncodableValue::integer(xattrs ? 0 : 2));
+        break;
+      case 2:
+        call = encodeCall("isDirWritable", pathArgs(dir_.path()));
+        reply = codec.encodeSuccessEnvelope(EncodableValue(true));
+        break;
+      case 3:
+        call = encodeCall("revealInFinder", EncodableValue());
+        reply = codec.encodeSuccessEnvelope(EncodableValue(true));
+        break;
+      case 4:
+        call = encodeCall("IsDirWritable", pathArgs(dir_.path()));  // wrong case
+        break;
+      case 5:
+        call = {0x07, 0xff};  // not a method call
+        break;
+      case 6:
+        channel = "no_such_channel";
+        call = encodeCall("hasQuarantine", pathArgs(marked));
+        break;
+    }
+    expected[id] = reply;
+    ASSERT_TRUE(client.sendMessage(id, channel, call));
+  }
+  const auto& replies = client.awaitReplies(kCalls, 30s);
+  ASSERT_EQ(replies.size(), kCalls);
+  std::map<uint32_t, int> seen;
+  for (const auto& frame : replies) {
+    ASSERT_EQ(frame.kind, FrameKind::reply);
+    ++seen[frame.id];
+    ASSERT_TRUE(expected.count(frame.id)) << frame.id;
+    EXPECT_EQ(frame.payload, expected[frame.id]) << "id " << frame.id;
+  }
+  EXPECT_EQ(seen.size(), kCalls);
+  for (const auto& [id, count] : seen) ASSERT_EQ(count, 1) << "id " << id;
+}
+
+}  // namespace
+}  // namespace korvane
