@@ -13,6 +13,8 @@
 #include <optional>
 #include <thread>
 
+#include "platform/embedding/method_channel.h"
+#include "platform/embedding/standard_method_codec.h"
 #include "testing/capturing_logger.h"
 #include "testing/interface_test_client.h"
 #include "testing/main_loop.h"
@@ -168,6 +170,39 @@ TEST_F(FlutterEngineTest, PeerLeavingWithRepliesPendingDoesNotDisturbTheHost) {
   ASSERT_TRUE(next.sendMessage(3, "echo", {4, 5}));
   ASSERT_EQ(next.awaitReplies(1).size(), 1u);
   EXPECT_EQ(next.replies()[0].payload, (Bytes{5, 4}));
+  EXPECT_TRUE(logger.lines().empty());
+}
+
+// Catches results answered (or dropped) after their peer left crashing the
+// host, logging, or reaching another connection that used the same id.
+TEST_F(FlutterEngineTest, MethodResultsOfAPeerThatLeftGoNowhere) {
+  startAt(path);
+  const StandardMethodCodec& codec = StandardMethodCodec::instance();
+  std::vector<FlutterResult> held;
+  FlutterMethodChannel::methodChannelWithName("macos_install_location", engine.binaryMessenger())
+      .setMethodCallHandler(
+          [&](const FlutterMethodCall&, FlutterResult result) { held.push_back(result); });
+  const Bytes call = codec.encodeMethodCall({"probe", EncodableValue()});
+  {
+    InterfaceTestClient leaving(path);
+    ASSERT_TRUE(leaving.sendMessage(1, "macos_install_location", call));
+    ASSERT_TRUE(leaving.sendMessage(2, "macos_install_location", call));
+    ASSERT_TRUE(runMainLoopUntil([&] { return held.size() == 2; }));
+  }
+  InterfaceTestClient staying(path);
+  ASSERT_TRUE(staying.sendMessage(1, "macos_install_location", call));
+  ASSERT_TRUE(runMainLoopUntil([&] { return held.size() == 3; }));
+  runMainLoopFor(30ms);
+
+  held[0](EncodableValue(true));
+  held.erase(held.begin(), held.begin() + 2);  // the second goes unreplied: not implemented
+  held[0](EncodableValue("mine"));
+  const auto& replies = staying.awaitReplies(1);
+  runMainLoopFor(30ms);
+  ASSERT_EQ(staying.replies().size(), 1u);
+  EXPECT_EQ(replies[0].id, 1u);
+  EXPECT_EQ(replies[0].payload, codec.encodeSuccessEnvelope("mine"));
+  EXPECT_TRUE(runMainLoopUntil([&] { return engine.connectionCount() == 1; }));
   EXPECT_TRUE(logger.lines().empty());
 }
 
