@@ -32,6 +32,9 @@ class EncodableMap {
   const EncodableValue* find(std::string_view key) const;
   // Appends an entry (no check for an existing key).
   void emplace(EncodableValue key, EncodableValue value);
+  // Appends an entry of two nulls to be filled in place, so that a decoder
+  // builds each key and value where it stays instead of moving it there.
+  Entry& appendEntry() { return entries_.emplace_back(); }
   void reserve(size_t n) { entries_.reserve(n); }
 
   size_t size() const { return entries_.size(); }

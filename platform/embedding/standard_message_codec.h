@@ -5,8 +5,8 @@
 // Decoding treats its input as hostile: every size is checked against the
 // bytes that remain before anything is allocated or read, nesting deeper than
 // kMaxNestingDepth is malformed, unknown type bytes and trailing bytes are
-// errors. A decode never crashes and never allocates more than the input could
-// describe.
+// errors, strings must be valid UTF-8. A decode never crashes and allocates in
+// proportion to its input.
 #pragma once
 
 #include <cstddef>
@@ -16,36 +16,13 @@
 
 #include "platform/embedding/codec_result.h"
 #include "platform/embedding/encodable_value.h"
+#include "platform/embedding/standard_codec_serializer.h"
 
 namespace korvane {
 
-class ByteStreamReader;  // standard_codec_serializer.h
-class ByteStreamWriter;
-
-// Writes and reads values; subclass to add custom types (type bytes 128-255).
-class StandardCodecSerializer {
- public:
-  virtual ~StandardCodecSerializer() = default;
-  static const StandardCodecSerializer& instance();
-
-  void writeValue(const EncodableValue& value, ByteStreamWriter& out) const;
-  // Reads one value; on failure returns false and fills `error`.
-  bool readValue(ByteStreamReader& in, EncodableValue& out, CodecError& error) const;
-
- protected:
-  // Custom types: called for a CustomEncodableValue; the default writes nothing
-  // and returns false.
-  virtual bool writeCustomValue(const CustomEncodableValue& value, ByteStreamWriter& out) const;
-  // Called for a type byte the standard set does not know; the default reports
-  // unknownType.
-  virtual bool readValueOfType(uint8_t type, ByteStreamReader& in, EncodableValue& out,
-                               CodecError& error) const;
-};
-
-inline constexpr int kMaxNestingDepth = 128;
-
 class StandardMessageCodec {
  public:
+  // The serializer must outlive the codec.
   explicit StandardMessageCodec(
       const StandardCodecSerializer& serializer = StandardCodecSerializer::instance())
       : serializer_(&serializer) {}
@@ -54,6 +31,7 @@ class StandardMessageCodec {
   // Appends the encoding to `out`; padding is counted from out's start.
   void encodeMessageInto(const EncodableValue& value, std::vector<uint8_t>& out) const;
   // An empty input decodes as null, as Flutter's C++ and Linux decoders do.
+  // Bytes after the value are an error (trailing).
   DecodeResult<EncodableValue> decodeMessage(std::span<const uint8_t> bytes) const;
 
   const StandardCodecSerializer& serializer() const { return *serializer_; }

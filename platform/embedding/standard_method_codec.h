@@ -23,11 +23,13 @@ struct EnvelopeOptions {
   bool allowStacktrace = true;
 };
 
-// A decoded reply: success value, error, or not implemented.
+// A decoded reply: success value, error, or not implemented. A stack trace
+// sent with an error is checked (string or null) and dropped.
 using MethodEnvelope = FlutterResultValue;
 
 class StandardMethodCodec {
  public:
+  // The serializer must outlive the codec.
   explicit StandardMethodCodec(
       const StandardCodecSerializer& serializer = StandardCodecSerializer::instance())
       : messageCodec_(serializer) {}
@@ -39,10 +41,15 @@ class StandardMethodCodec {
   DecodeResult<FlutterMethodCall> decodeMethodCall(std::span<const uint8_t> bytes) const;
 
   std::vector<uint8_t> encodeSuccessEnvelope(const EncodableValue& result) const;
+  // A message of nullopt is written as null.
   std::vector<uint8_t> encodeErrorEnvelope(const FlutterError& error) const;
   // Not implemented encodes as no bytes at all.
   std::vector<uint8_t> encodeResult(const FlutterResultValue& value) const;
 
+  // Success: 0 and a value. Error: 1, a string code, a string-or-null
+  // message, details, and (with allowStacktrace) an optional string-or-null
+  // stack trace. Any other first byte is malformed; bytes after the last value
+  // are trailing.
   DecodeResult<MethodEnvelope> decodeEnvelope(std::span<const uint8_t> bytes,
                                               EnvelopeOptions options = {}) const;
 

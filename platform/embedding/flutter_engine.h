@@ -1,0 +1,84 @@
+// The engine stand-in of the Linux host. Where the macOS host runs a Flutter
+// engine in-process, this one listens on the interface connection (a Unix
+// socket; see interface_address.h for where) and delivers each platform
+// message it receives to its messenger, then sends the reply back as a frame
+// with the same id.
+//
+// Thread: main thread only, which must run the default GLib main context:
+// connections are served there, and every handler and reply callback runs
+// there. A reply made on another thread (a result dropped on the worker) is
+// carried over to the main thread before it is sent.
+//
+// Bad input: a connection whose framing breaks is logged in one line and
+// closed; other connections go on. A peer of another uid is closed unread.
+// Replies for a connection that has gone are dropped when they are made.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "platform/embedding/binary_messenger.h"
+#include "platform/embedding/channel_messenger.h"
+#include "platform/embedding/interface_address.h"
+#include "platform/logger.h"
+
+namespace korvane {
+
+// Why the engine could not start listening.
+struct EngineStartError {
+  std::error_code error;
+  std::string message;  // one line for the user, naming the path and the reason
+};
+
+// Bounds on what one connection may hold before the engine stops reading
+// from it; reading resumes once it is back under half of each.
+struct InterfaceConnectionLimits {
+  size_t maxUnsentReplyBytes = 64 * 1024 * 1024;
+  size_t maxCallsInFlight = 4096;
+};
+
+class FlutterEngine {
+ public:
+  // `logger` must outlive the engine.
+  explicit FlutterEngine(Logger& logger, InterfaceConnectionLimits limits = {});
+  ~FlutterEngine();  // stop()s
+  FlutterEngine(const FlutterEngine&) = delete;
+  FlutterEngine& operator=(const FlutterEngine&) = delete;
+
+  // The engine's one messenger, the same on every call. Handlers may be
+  // installed before or after start().
+  BinaryMessenger& binaryMessenger() { return messenger_; }
+
+  // Starts listening: at `interfaceSocketOption` (the --interface-socket
+  // value, used as given) if present, otherwise where the address rules say.
+  // Returns nullopt on success. Fails on a folder that is refused, a path that
+  // is in use by a live host (never taken over), or a socket error.
+  std::optional<EngineStartError> start(std::optional<std::string> interfaceSocketOption);
+  // The same with the inputs spelled out (tests, or a caller that already
+  // read the environment).
+  std::optional<EngineStartError> start(const InterfaceAddressInputs& inputs);
+
+  // The socket path listened on; empty before start() succeeds and after stop().
+  const std::string& interfaceSocketPath() const { return socketPath_; }
+
+  // Closes every connection (their pending replies are dropped), stops
+  // listening and removes the socket file if it is still this engine's.
+  // Safe to call more than once.
+  void stop();
+
+  // Connections currently open (for diagnostics and tests).
+  size_t connectionCount() const;
+
+ private:
+  class Server;  // the Linux backend
+
+  Logger& logger_;
+  InterfaceConnectionLimits limits_;
+  ChannelMessenger messenger_;
+  std::string socketPath_;
+  std::unique_ptr<Server> server_;  // destroyed before the messenger
+};
+
+}  // namespace korvane

@@ -1,0 +1,34 @@
+#include "platform/embedding/method_channel.h"
+
+#include "platform/embedding/standard_method_codec.h"
+#include "platform/main_thread.h"
+
+namespace korvane {
+
+FlutterMethodChannel FlutterMethodChannel::methodChannelWithName(std::string name,
+                                                                 BinaryMessenger& messenger) {
+  return FlutterMethodChannel(std::move(name), messenger);
+}
+
+void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler) {
+  KORVANE_ASSERT_MAIN_THREAD();
+  if (!handler) {
+    messenger_->setMessageHandler(name_, nullptr);
+    return;
+  }
+  messenger_->setMessageHandler(
+      name_, [handler = std::move(handler)](std::vector<uint8_t> message, BinaryReply reply) {
+        const StandardMethodCodec& codec = StandardMethodCodec::instance();
+        auto decoded = codec.decodeMethodCall(message);
+        auto* call = std::get_if<FlutterMethodCall>(&decoded);
+        if (call == nullptr) {
+          reply({});
+          return;
+        }
+        handler(*call, FlutterResult([reply = std::move(reply)](FlutterResultValue value) {
+          reply(StandardMethodCodec::instance().encodeResult(value));
+        }));
+      });
+}
+
+}  // namespace korvane

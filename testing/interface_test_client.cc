@@ -1,0 +1,88 @@
+#include "testing/interface_test_client.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "testing/main_loop.h"
+
+namespace korvane::testing {
+
+InterfaceTestClient::InterfaceTestClient(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd_ < 0) return;
+  if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) close();
+}
+
+InterfaceTestClient::~InterfaceTestClient() { close(); }
+
+void InterfaceTestClient::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+void InterfaceTestClient::shutdownSending() {
+  if (fd_ >= 0) shutdown(fd_, SHUT_WR);
+}
+
+bool InterfaceTestClient::sendBytes(const std::vector<uint8_t>& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool InterfaceTestClient::sendMessage(uint32_t id, std::string_view channel,
+                                      const std::vector<uint8_t>& payload) {
+  auto frame = encodeMessageFrame(id, channel, payload);
+  return frame && sendBytes(*frame);
+}
+
+void InterfaceTestClient::drain() {
+  if (fd_ < 0 || hostClosed_) return;
+  uint8_t buffer[65536];
+  for (;;) {
+    const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+    if (n <= 0) {
+      hostClosed_ = true;
+      return;
+    }
+    reader_.feed(std::span(buffer, static_cast<size_t>(n)), replies_);
+  }
+}
+
+const std::vector<InterfaceFrame>& InterfaceTestClient::awaitReplies(
+    size_t count, std::chrono::milliseconds timeout) {
+  runMainLoopUntil(
+      [&] {
+        drain();
+        return replies_.size() >= count || hostClosed_;
+      },
+      timeout);
+  return replies_;
+}
+
+bool InterfaceTestClient::awaitClosedByHost(std::chrono::milliseconds timeout) {
+  return runMainLoopUntil(
+      [&] {
+        drain();
+        return hostClosed_;
+      },
+      timeout);
+}
+
+}  // namespace korvane::testing

@@ -1,0 +1,54 @@
+// A plain client of the interface connection for tests: sends frames over a
+// blocking Unix socket and collects replies while the test's main loop runs
+// the engine. Thread: the test's main thread.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/embedding/interface_frame.h"
+
+namespace korvane::testing {
+
+class InterfaceTestClient {
+ public:
+  // Connects to `path`; connected() says whether that worked.
+  explicit InterfaceTestClient(const std::string& path);
+  ~InterfaceTestClient();
+  InterfaceTestClient(const InterfaceTestClient&) = delete;
+  InterfaceTestClient& operator=(const InterfaceTestClient&) = delete;
+
+  bool connected() const { return fd_ >= 0; }
+
+  // Writes raw bytes (a frame, or anything else).
+  bool sendBytes(const std::vector<uint8_t>& bytes);
+  bool sendMessage(uint32_t id, std::string_view channel, const std::vector<uint8_t>& payload);
+
+  // Runs the main loop until `count` replies in all have arrived (or the
+  // timeout); returns every reply received so far, in arrival order.
+  const std::vector<InterfaceFrame>& awaitReplies(
+      size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Runs the main loop until the host closes the connection; false on timeout.
+  bool awaitClosedByHost(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  // Shuts down this end's sending side; replies can still be read.
+  void shutdownSending();
+  // Closes this end.
+  void close();
+
+  const std::vector<InterfaceFrame>& replies() const { return replies_; }
+
+ private:
+  // Reads what is there without waiting; notes the end of stream.
+  void drain();
+
+  int fd_ = -1;
+  bool hostClosed_ = false;
+  FrameReader reader_{FrameKind::reply};
+  std::vector<InterfaceFrame> replies_;
+};
+
+}  // namespace korvane::testing

@@ -1,0 +1,118 @@
+#include "tools/korvane_call/call_client.h"
+
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/embedding/interface_frame.h"
+
+namespace korvane::tools {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Status = CallOutcome::Status;
+
+constexpr uint32_t kCallId = 1;
+
+CallOutcome fail(Status status, std::string error) { return {status, {}, std::move(error)}; }
+
+std::string systemError(const std::string& what, int error) {
+  return what + ": " + std::strerror(error);
+}
+
+// Waits for `events` on `fd` until `deadline`; false when the time is up.
+bool waitFor(int fd, short events, Clock::time_point deadline) {
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd entry{fd, events, 0};
+    const int ready = poll(&entry, 1, static_cast<int>(left));
+    if (ready > 0) return true;
+    if (ready < 0 && errno != EINTR) return true;  // let the next call report the error
+  }
+}
+
+class Socket {
+ public:
+  Socket() : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {}
+  ~Socket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+}  // namespace
+
+CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& channel,
+                              const std::vector<uint8_t>& payload,
+                              std::chrono::milliseconds timeout) {
+  const Clock::time_point deadline = Clock::now() + timeout;
+  const auto frame = encodeMessageFrame(kCallId, channel, payload);
+  if (!frame) return fail(Status::broken, "the call is too large for one frame");
+
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (socketPath.empty() || socketPath.size() >= sizeof address.sun_path) {
+    return fail(Status::unreachable, "socket path " + socketPath + " is not usable");
+  }
+  std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+  Socket socket;
+  if (socket.fd() < 0) return fail(Status::unreachable, systemError("cannot make a socket", errno));
+  if (connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    const int error = errno;
+    if (error != EAGAIN && error != EINPROGRESS) {
+      return fail(Status::unreachable, systemError("cannot connect to " + socketPath, error));
+    }
+    if (!waitFor(socket.fd(), POLLOUT, deadline)) {
+      return fail(Status::timedOut, "no connection to " + socketPath + " within the time limit");
+    }
+  }
+
+  size_t sent = 0;
+  while (sent < frame->size()) {
+    const ssize_t n = send(socket.fd(), frame->data() + sent, frame->size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!waitFor(socket.fd(), POLLOUT, deadline)) {
+        return fail(Status::timedOut, "the host did not take the call within the time limit");
+      }
+    } else if (n < 0 && errno != EINTR) {
+      const int error = errno;
+      return fail(error == ENOTCONN || error == ECONNREFUSED ? Status::unreachable : Status::broken,
+                  systemError("cannot send to " + socketPath, error));
+    }
+  }
+
+  FrameReader reader(FrameKind::reply);
+  std::vector<InterfaceFrame> replies;
+  std::vector<uint8_t> buffer(64 * 1024);
+  for (;;) {
+    for (InterfaceFrame& reply : replies) {
+      if (reply.id == kCallId) return {Status::replied, std::move(reply.payload), {}};
+    }
+    replies.clear();
+    if (!waitFor(socket.fd(), POLLIN, deadline)) {
+      return fail(Status::timedOut, "no reply within the time limit");
+    }
+    const ssize_t n = recv(socket.fd(), buffer.data(), buffer.size(), 0);
+    if (n == 0) return fail(Status::broken, "the host closed the connection without replying");
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
+      return fail(Status::broken, systemError("cannot read the reply", errno));
+    }
+    if (!reader.feed(std::span(buffer.data(), static_cast<size_t>(n)), replies)) {
+      return fail(Status::broken, "the reply is not a valid frame: " + reader.error());
+    }
+  }
+}
+
+}  // namespace korvane::tools

@@ -1,0 +1,209 @@
+#include "tools/korvane_call/korvane_call.h"
+
+#include <chrono>
+#include <cmath>
+#include <optional>
+
+#include "platform/embedding/standard_method_codec.h"
+#include "tools/korvane_call/call_client.h"
+#include "tools/korvane_call/host_discovery.h"
+#include "tools/korvane_call/json_value.h"
+
+namespace korvane::tools {
+namespace {
+
+constexpr const char* kHelp =
+    R"(Usage: korvane-call [--socket PATH] [--timeout SECONDS] CHANNEL METHOD [JSON-ARGUMENTS]
+
+Sends one method call to a running Korvane host over its interface socket and
+prints the value of the reply as one line of JSON on standard output.
+
+Options:
+  --socket PATH      the host's interface socket. Without it: the path in
+                     KORVANE_INTERFACE_SOCKET, else the one host of this user
+                     running with a socket in $XDG_RUNTIME_DIR/korvane/ or
+                     ${TMPDIR:-/tmp}/korvane-<uid>/
+  --timeout SECONDS  give up after this long (default 10; fractions allowed)
+  -h, --help         show this help
+
+JSON-ARGUMENTS, when given, become the arguments of the call: integers are sent
+as integers, other numbers as doubles, arrays as lists and objects as maps with
+string keys. In the reply, map keys that are not strings are shown as their
+JSON text.
+
+Example:
+  korvane-call macos_install_location hasQuarantine '{"path": "/opt/Korvane.app"}'
+prints
+  0
+
+Exit status:
+  0  the host replied; the value is on standard output
+  2  usage error: an unknown option, CHANNEL or METHOD missing, invalid JSON
+  3  the host replied with an error; its code, message and details are on
+     standard error
+  4  not implemented: no handler for the channel, an unknown method, or a
+     call the host could not decode
+  5  no host to call: none running, several running, or the socket cannot be
+     reached
+  6  no reply within the time limit
+  7  the connection broke, or the reply could not be read
+)";
+
+struct Options {
+  std::optional<std::string> socket;
+  std::chrono::milliseconds timeout{10000};
+  std::string channel;
+  std::string method;
+  std::optional<std::string> arguments;
+  bool help = false;
+};
+
+// Parses `args`; on a usage error returns nullopt with `error` set.
+std::optional<Options> parse(const std::vector<std::string>& args, std::string& error) {
+  Options options;
+  std::vector<std::string> positional;
+  bool optionsEnded = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-' || (arg[1] != '-' && arg != "-h")) {
+      positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "-h" || arg == "--help") {
+      options.help = true;
+      return options;
+    }
+    std::string name = arg;
+    std::optional<std::string> value;
+    if (const size_t equals = arg.find('='); equals != std::string::npos) {
+      name = arg.substr(0, equals);
+      value = arg.substr(equals + 1);
+    }
+    if (name != "--socket" && name != "--timeout") {
+      error = "unknown option " + name;
+      return std::nullopt;
+    }
+    if (!value) {
+      if (i + 1 == args.size()) {
+        error = name + " needs a value";
+        return std::nullopt;
+      }
+      value = args[++i];
+    }
+    if (name == "--socket") {
+      options.socket = *value;
+      continue;
+    }
+    double seconds = 0;
+    size_t used = 0;
+    try {
+      seconds = std::stod(*value, &used);
+    } catch (const std::exception&) {
+      used = 0;
+    }
+    if (used != value->size() || !std::isfinite(seconds) || seconds <= 0 || seconds > 86400) {
+      error = "--timeout needs a number of seconds above 0 and at most 86400, not " + *value;
+      return std::nullopt;
+    }
+    options.timeout = std::chrono::milliseconds(static_cast<int64_t>(std::ceil(seconds * 1000)));
+  }
+  if (positional.size() < 2 || positional.size() > 3) {
+    error = positional.size() < 2 ? "CHANNEL and METHOD are required"
+                                  : "too many arguments after JSON-ARGUMENTS";
+    return std::nullopt;
+  }
+  options.channel = positional[0];
+  options.method = positional[1];
+  if (positional.size() == 3) options.arguments = positional[2];
+  return options;
+}
+
+std::string dumpLine(const Json& json) {
+  return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+int usage(std::ostream& err, const std::string& error) {
+  err << "korvane-call: " << error << "\nTry 'korvane-call --help'.\n";
+  return kExitUsage;
+}
+
+}  // namespace
+
+int runKorvaneCall(const std::vector<std::string>& args, const InterfaceAddressInputs& environment,
+                   std::ostream& out, std::ostream& err) {
+  std::string error;
+  const std::optional<Options> options = parse(args, error);
+  if (!options) return usage(err, error);
+  if (options->help) {
+    out << kHelp;
+    return kExitReplied;
+  }
+
+  EncodableValue arguments;
+  if (options->arguments) {
+    const Json json = Json::parse(*options->arguments, nullptr, false);
+    if (json.is_discarded()) return usage(err, "JSON-ARGUMENTS is not valid JSON");
+    auto value = valueFromJson(json, error);
+    if (!value) return usage(err, "JSON-ARGUMENTS: " + error);
+    arguments = std::move(*value);
+  }
+
+  std::string socket;
+  if (options->socket) {
+    socket = *options->socket;
+  } else {
+    const HostDiscovery found = findInterfaceSocket(environment);
+    if (found.path.empty()) {
+      err << "korvane-call: " << found.error << "\n";
+      return kExitNoHost;
+    }
+    socket = found.path;
+  }
+
+  const StandardMethodCodec& codec = StandardMethodCodec::instance();
+  const auto call = codec.encodeMethodCall(FlutterMethodCall{options->method, arguments});
+  const CallOutcome outcome = sendAndAwaitReply(socket, options->channel, call, options->timeout);
+  const std::string what = options->channel + " " + options->method;
+  switch (outcome.status) {
+    case CallOutcome::Status::replied:
+      break;
+    case CallOutcome::Status::unreachable:
+      err << "korvane-call: " << outcome.error << "\n";
+      return kExitNoHost;
+    case CallOutcome::Status::timedOut:
+      err << "korvane-call: " << what << ": " << outcome.error << "\n";
+      return kExitTimedOut;
+    case CallOutcome::Status::broken:
+      err << "korvane-call: " << what << ": " << outcome.error << "\n";
+      return kExitBroken;
+  }
+
+  const auto envelope = codec.decodeEnvelope(outcome.payload);
+  if (const auto* bad = std::get_if<CodecError>(&envelope)) {
+    err << "korvane-call: " << what << ": the reply could not be decoded: " << bad->what << "\n";
+    return kExitBroken;
+  }
+  const auto& reply = std::get<MethodEnvelope>(envelope);
+  if (const auto* value = std::get_if<EncodableValue>(&reply)) {
+    out << dumpLine(jsonFromValue(*value)) << "\n";
+    return kExitReplied;
+  }
+  if (const auto* failure = std::get_if<FlutterError>(&reply)) {
+    err << "korvane-call: " << what << " failed: " << failure->code;
+    if (failure->message) err << ": " << *failure->message;
+    if (!failure->details.isNull())
+      err << " (details: " << dumpLine(jsonFromValue(failure->details)) << ")";
+    err << "\n";
+    return kExitErrorReply;
+  }
+  err << "korvane-call: " << what
+      << " is not implemented (no handler for the channel, an unknown method, or a call the "
+         "host could not decode)\n";
+  return kExitNotImplemented;
+}
+
+}  // namespace korvane::tools

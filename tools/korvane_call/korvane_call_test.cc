@@ -1,0 +1,250 @@
+#include "tools/korvane_call/korvane_call.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <optional>
+#include <sstream>
+#include <thread>
+
+#include "platform/embedding/flutter_engine.h"
+#include "platform/embedding/method_channel.h"
+#include "testing/capturing_logger.h"
+#include "testing/main_loop.h"
+#include "testing/temp_dir.h"
+#include "tools/korvane_call/host_discovery.h"
+
+namespace korvane::tools {
+namespace {
+
+using korvane::testing::CapturingLogger;
+using korvane::testing::runMainLoopUntil;
+using korvane::testing::TempDir;
+
+struct CallRun {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+// Runs korvane-call on a thread while this (main) thread serves the engine.
+CallRun runWhileServing(std::vector<std::string> args, InterfaceAddressInputs environment = {}) {
+  CallRun run;
+  std::atomic<bool> done{false};
+  std::thread caller([&] {
+    std::ostringstream out, err;
+    run.status = runKorvaneCall(args, environment, out, err);
+    run.out = out.str();
+    run.err = err.str();
+    done = true;
+  });
+  runMainLoopUntil([&] { return done.load(); }, std::chrono::seconds(20));
+  caller.join();
+  return run;
+}
+
+// A listening (live) or closed (stale) socket file at `path`.
+int socketAt(const std::string& path, bool live) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+  if (!live) {
+    close(fd);
+    return -1;
+  }
+  EXPECT_EQ(listen(fd, 4), 0);
+  return fd;
+}
+
+class KorvaneCallTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(engine.start(socket).has_value());
+    auto channel =
+        FlutterMethodChannel::methodChannelWithName("test_channel", engine.binaryMessenger());
+    channel.setMethodCallHandler([this](const FlutterMethodCall& call, FlutterResult result) {
+      if (call.method == "echo") {
+        result(call.arguments);
+      } else if (call.method == "fail") {
+        result(FlutterError{"bad_path", "no such file", EncodableMap{{"path", "/x"}}});
+      } else if (call.method == "typed") {
+        result(EncodableMap{{int32_t{1}, true}, {"list", std::vector<int32_t>{1, 2}}});
+      } else if (call.method == "never") {
+        held = result;
+      } else {
+        result(FlutterMethodNotImplemented);
+      }
+    });
+  }
+
+  TempDir dir;
+  std::string socket = dir.file("host.sock");
+  CapturingLogger logger;
+  FlutterEngine engine{logger};
+  std::optional<FlutterResult> held;
+};
+
+struct Case {
+  std::vector<std::string> args;  // after --socket PATH
+  int status;
+  const char* out;
+  const char* errPart;
+};
+
+// Catches wrong exit statuses, replies printed wrongly or on the wrong stream,
+// and arguments that do not reach the handler intact.
+TEST_F(KorvaneCallTest, CallsThroughTheEngine) {
+  const Case cases[] = {
+      {{"test_channel", "echo", R"({"path":"/a","n":5})"},
+       kExitReplied,
+       "{\"path\":\"/a\",\"n\":5}\n",
+       ""},
+      {{"test_channel", "echo"}, kExitReplied, "null\n", ""},
+      {{"test_channel", "echo", R"([1, 2.5, "x", null, true, 4294967296])"},
+       kExitReplied,
+       "[1,2.5,\"x\",null,true,4294967296]\n",
+       ""},
+      {{"test_channel", "echo", "--", "-3"}, kExitReplied, "-3\n", ""},
+      {{"test_channel", "typed"}, kExitReplied, "{\"1\":true,\"list\":[1,2]}\n", ""},
+      {{"test_channel", "fail"},
+       kExitErrorReply,
+       "",
+       "test_channel fail failed: bad_path: no such file (details: {\"path\":\"/x\"})"},
+      {{"test_channel", "unknown"},
+       kExitNotImplemented,
+       "",
+       "test_channel unknown is not implemented"},
+      {{"no_such_channel", "echo"}, kExitNotImplemented, "", "is not implemented"},
+      {{"test_channel", "never", "--timeout", "0.3"},
+       kExitTimedOut,
+       "",
+       "no reply within the time limit"},
+      {{"test_channel", "echo", "{not json"}, kExitUsage, "", "not valid JSON"},
+      {{"test_channel"}, kExitUsage, "", "CHANNEL and METHOD are required"},
+      {{"--verbose", "test_channel", "echo"}, kExitUsage, "", "unknown option --verbose"},
+      {{"test_channel", "echo", "--timeout", "0"}, kExitUsage, "", "--timeout needs"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"--socket", socket};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const CallRun run = runWhileServing(args);
+    const std::string name = c.args.size() > 1 ? c.args[1] : c.args[0];
+    EXPECT_EQ(run.status, c.status) << name << ": " << run.err;
+    EXPECT_EQ(run.out, c.out) << name;
+    EXPECT_NE(run.err.find(c.errPart), std::string::npos) << name << ": " << run.err;
+  }
+  EXPECT_TRUE(logger.lines().empty());
+}
+
+// Catches a tool that hangs or misreports when nothing listens at the socket.
+TEST_F(KorvaneCallTest, NoHostAtTheSocketIsReported) {
+  const CallRun run =
+      runWhileServing({"--socket", dir.file("absent.sock"), "test_channel", "echo"});
+  EXPECT_EQ(run.status, kExitNoHost);
+  EXPECT_NE(run.err.find("cannot connect"), std::string::npos) << run.err;
+}
+
+// Catches the installed binary printing anything but the one reply line, or
+// exiting with a status that does not match --help.
+TEST_F(KorvaneCallTest, BinaryPrintsOneLineAndHelpExplains) {
+  auto runBinary = [](std::vector<std::string> args) {
+    int pipeFds[2];
+    EXPECT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(pipeFds[1], STDOUT_FILENO);
+      std::vector<char*> argv{const_cast<char*>(KORVANE_CALL_BINARY)};
+      for (auto& arg : args) argv.push_back(arg.data());
+      argv.push_back(nullptr);
+      execv(KORVANE_CALL_BINARY, argv.data());
+      _exit(127);
+    }
+    close(pipeFds[1]);
+    int status = -1;
+    runMainLoopUntil([&] { return waitpid(child, &status, WNOHANG) == child; });
+    std::string out;
+    char buffer[4096];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
+    close(pipeFds[0]);
+    return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out);
+  };
+  auto [status, out] = runBinary({"--socket", socket, "test_channel", "echo", R"({"a":[1]})"});
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(out, "{\"a\":[1]}\n");
+  std::tie(status, out) = runBinary({"--socket", socket, "test_channel", "fail"});
+  EXPECT_EQ(status, kExitErrorReply);
+  EXPECT_EQ(out, "");
+  std::tie(status, out) = runBinary({"--help"});
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find("Exit status"), std::string::npos);
+  EXPECT_NE(out.find("korvane-call macos_install_location hasQuarantine"), std::string::npos);
+}
+
+// Catches discovery that picks a stale socket, hides a second running host,
+// looks in a folder another user could control, or ignores the environment.
+TEST(HostDiscoveryTest, FindsTheOneRunningHost) {
+  TempDir dir;
+  InterfaceAddressInputs inputs;
+  inputs.runtimeDir = dir.path();
+  inputs.tmpDir = dir.file("tmp");
+  inputs.uid = getuid();
+  const std::string folder = dir.file("korvane");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+
+  HostDiscovery found = findInterfaceSocket(inputs);
+  EXPECT_TRUE(found.path.empty());
+  EXPECT_NE(found.error.find("no running host found"), std::string::npos) << found.error;
+
+  socketAt(folder + "/interface-1.sock", false);
+  const int first = socketAt(folder + "/interface-2.sock", true);
+  const int other = socketAt(folder + "/unrelated.sock", true);
+  found = findInterfaceSocket(inputs);
+  EXPECT_EQ(found.path, folder + "/interface-2.sock") << found.error;
+
+  ASSERT_EQ(mkdir(dir.file("tmp").c_str(), 0700), 0);
+  const std::string tmpFolder = dir.file("tmp/korvane-" + std::to_string(getuid()));
+  ASSERT_EQ(mkdir(tmpFolder.c_str(), 0700), 0);
+  const int second = socketAt(tmpFolder + "/interface-3.sock", true);
+  found = findInterfaceSocket(inputs);
+  EXPECT_TRUE(found.path.empty());
+  EXPECT_NE(found.error.find("several running hosts"), std::string::npos);
+  EXPECT_NE(found.error.find(folder + "/interface-2.sock"), std::string::npos) << found.error;
+  EXPECT_NE(found.error.find(tmpFolder + "/interface-3.sock"), std::string::npos) << found.error;
+
+  ASSERT_EQ(chmod(tmpFolder.c_str(), 0777), 0);  // unsafe: not looked into
+  EXPECT_EQ(findInterfaceSocket(inputs).path, folder + "/interface-2.sock");
+
+  inputs.environment = "/given/by/env.sock";
+  EXPECT_EQ(findInterfaceSocket(inputs).path, "/given/by/env.sock");
+  for (int fd : {first, other, second}) close(fd);
+}
+
+// Catches several hosts leading to a call to an arbitrary one instead of a clear refusal.
+TEST(HostDiscoveryTest, SeveralHostsStopTheCall) {
+  TempDir dir;
+  InterfaceAddressInputs inputs;
+  inputs.runtimeDir = dir.path();
+  inputs.tmpDir = dir.file("none");
+  inputs.uid = getuid();
+  ASSERT_EQ(mkdir(dir.file("korvane").c_str(), 0700), 0);
+  const int a = socketAt(dir.file("korvane/interface-1.sock"), true);
+  const int b = socketAt(dir.file("korvane/interface-2.sock"), true);
+  std::ostringstream out, err;
+  EXPECT_EQ(runKorvaneCall({"c", "m"}, inputs, out, err), kExitNoHost);
+  EXPECT_NE(err.str().find("several running hosts"), std::string::npos) << err.str();
+  EXPECT_TRUE(out.str().empty());
+  close(a);
+  close(b);
+}
+
+}  // namespace
+}  // namespace korvane::tools
