@@ -11,6 +11,8 @@ struct ArgumentCase {
   std::optional<std::string> path;
 };
 
+void PrintTo(const ArgumentCase& c, std::ostream* os) { *os << c.name; }
+
 EncodableValue mapOf(EncodableMap map) { return EncodableValue(std::move(map)); }
 
 class ArgumentRuleTest : public ::testing::TestWithParam<ArgumentCase> {};
