@@ -7,6 +7,12 @@ if(KORVANE_SANITIZE)
   add_link_options(-fsanitize=${_korvane_sanitizers})
 endif()
 
+# libFuzzer steers by coverage, so the libraries a fuzz target calls into need
+# the coverage instrumentation too, not only the target's own file.
+if(KORVANE_LIBFUZZER)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
+
 function(korvane_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor
                                            -Wconversion -Wno-sign-conversion)

@@ -34,11 +34,11 @@ class EncodableMap {
   void emplace(EncodableValue key, EncodableValue value);
   // Appends an entry of two nulls to be filled in place, so that a decoder
   // builds each key and value where it stays instead of moving it there.
-  Entry& appendEntry() { return entries_.emplace_back(); }
-  void reserve(size_t n) { entries_.reserve(n); }
+  Entry& appendEntry();
+  void reserve(size_t n);
 
-  size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
+  size_t size() const;
+  bool empty() const;
   auto begin() const { return entries_.begin(); }
   auto end() const { return entries_.end(); }
   const std::vector<Entry>& entries() const { return entries_; }
@@ -95,5 +95,12 @@ class EncodableValue : public EncodableValueVariant {
 
   const EncodableValueVariant& variant() const { return *this; }
 };
+
+// Defined here, where EncodableValue is complete (clang instantiates the
+// vector members when they are defined inside EncodableMap).
+inline EncodableMap::Entry& EncodableMap::appendEntry() { return entries_.emplace_back(); }
+inline void EncodableMap::reserve(size_t n) { entries_.reserve(n); }
+inline size_t EncodableMap::size() const { return entries_.size(); }
+inline bool EncodableMap::empty() const { return entries_.empty(); }
 
 }  // namespace korvane

@@ -26,10 +26,12 @@ const StandardMethodCodec& StandardMethodCodec::instance() {
 
 std::vector<uint8_t> StandardMethodCodec::encodeMethodCall(const FlutterMethodCall& call) const {
   std::vector<uint8_t> out;
-  ByteStreamWriter writer(out);
-  const StandardCodecSerializer& serializer = messageCodec_.serializer();
-  serializer.writeString(call.method, writer);
-  serializer.writeValue(call.arguments, writer);
+  {
+    ByteStreamWriter writer(out);  // trims its spare room when it goes
+    const StandardCodecSerializer& serializer = messageCodec_.serializer();
+    serializer.writeString(call.method, writer);
+    serializer.writeValue(call.arguments, writer);
+  }
   return out;
 }
 
@@ -69,15 +71,17 @@ std::vector<uint8_t> StandardMethodCodec::encodeSuccessEnvelope(
 std::vector<uint8_t> StandardMethodCodec::encodeErrorEnvelope(const FlutterError& error) const {
   std::vector<uint8_t> out;
   out.push_back(kErrorEnvelope);
-  ByteStreamWriter writer(out);
-  const StandardCodecSerializer& serializer = messageCodec_.serializer();
-  serializer.writeString(error.code, writer);
-  if (error.message.has_value()) {
-    serializer.writeString(*error.message, writer);
-  } else {
-    serializer.writeValue(EncodableValue(), writer);
+  {
+    ByteStreamWriter writer(out);  // trims its spare room when it goes
+    const StandardCodecSerializer& serializer = messageCodec_.serializer();
+    serializer.writeString(error.code, writer);
+    if (error.message.has_value()) {
+      serializer.writeString(*error.message, writer);
+    } else {
+      serializer.writeValue(EncodableValue(), writer);
+    }
+    serializer.writeValue(error.details, writer);
   }
-  serializer.writeValue(error.details, writer);
   return out;
 }
 
