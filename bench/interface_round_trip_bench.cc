@@ -194,15 +194,22 @@ void engineRoundTrips(benchmark::State& state, bool queued) {
                   engine.interfaceSocketPath().size());
       const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
       if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        std::vector<uint8_t> reply(64);
+        uint8_t reply[256];
         for (int i = 0; i < kWarmUp + kRoundTrips; ++i) {
           const auto start = Clock::now();
           if (!writeAll(fd, frame.data(), frame.size())) break;
-          if (!readAll(fd, reply.data(), kReplyHeaderSize)) break;
-          const uint32_t length =
-              reply[0] | reply[1] << 8 | reply[2] << 16 | uint32_t{reply[3]} << 24;
-          reply.resize(std::max<size_t>(reply.size(), length + 4));
-          if (!readAll(fd, reply.data() + kReplyHeaderSize, length - 5)) break;
+          // One read usually brings the whole reply, as in the echo.
+          size_t have = 0;
+          size_t want = 4;
+          while (have < want) {
+            const ssize_t n = recv(fd, reply + have, sizeof reply - have, 0);
+            if (n <= 0) break;
+            have += static_cast<size_t>(n);
+            if (have >= 4) {
+              want = 4 + (reply[0] | reply[1] << 8 | reply[2] << 16 | uint32_t{reply[3]} << 24);
+            }
+          }
+          if (have < want || want > sizeof reply) break;
           const std::chrono::duration<double, std::micro> took = Clock::now() - start;
           if (i >= kWarmUp) micros.push_back(took.count());
         }

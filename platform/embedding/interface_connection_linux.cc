@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 
 #include "platform/embedding/interface_connection.h"
 #include "platform/main_thread.h"
@@ -29,6 +30,11 @@ gboolean onWritable(GSocket*, GIOCondition, gpointer connection) {
 GSource* watchSocket(GSocket* socket, GIOCondition condition, GSocketSourceFunc callback,
                      InterfaceConnection* connection) {
   GSource* source = g_socket_create_source(socket, condition, nullptr);
+  // Otherwise GLib blocks the source around each dispatch, taking its fd out
+  // of the poll set and putting it back, and each of those wakes the loop
+  // again: two extra eventfd writes and one extra iteration per message. The
+  // connection copes with re-entry (frames are taken out before dispatch).
+  g_source_set_can_recurse(source, TRUE);
   g_source_set_callback(source, G_SOURCE_FUNC(callback), connection, nullptr);
   g_source_attach(source, nullptr);
   return source;
@@ -60,9 +66,13 @@ gboolean deliverPosted(gpointer data) {
   return G_SOURCE_REMOVE;
 }
 
+// The thread that serves connections (the main thread), noted when a
+// connection is made there; compared without a system call on every reply.
+std::atomic<std::thread::id> servingThread;
+
 void deliver(std::weak_ptr<InterfaceConnection> connection, uint32_t id,
              std::vector<uint8_t> payload) {
-  if (isMainThread()) {
+  if (std::this_thread::get_id() == servingThread.load(std::memory_order_relaxed)) {
     if (auto live = connection.lock()) live->reply(id, std::move(payload));
     return;
   }
@@ -106,6 +116,8 @@ InterfaceConnection::InterfaceConnection(GSocketConnection* connection, ChannelM
       logger_(logger),
       limits_(limits),
       onClosed_(std::move(onClosed)) {
+  KORVANE_ASSERT_MAIN_THREAD();
+  servingThread.store(std::this_thread::get_id(), std::memory_order_relaxed);
   g_socket_set_blocking(socket_, FALSE);
 }
 
