@@ -86,7 +86,8 @@ class HostProcess {
     std::string text;
     char buffer[4096];
     ssize_t n;
-    while ((n = read(stderrStream ? err_ : out_, buffer, sizeof buffer)) > 0) text.append(buffer, n);
+    while ((n = read(stderrStream ? err_ : out_, buffer, sizeof buffer)) > 0)
+      text.append(buffer, n);
     return text;
   }
 

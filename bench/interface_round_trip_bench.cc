@@ -26,11 +26,12 @@
 #include <thread>
 #include <vector>
 
+#include "platform/dispatch_queue.h"
 #include "platform/embedding/flutter_engine.h"
 #include "platform/embedding/interface_frame.h"
 #include "platform/embedding/method_channel.h"
 #include "platform/embedding/standard_method_codec.h"
-#include "testing/main_loop.h"
+#include "platform/main_loop.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
@@ -175,7 +176,7 @@ void engineRoundTrips(benchmark::State& state, bool queued) {
     }
     worker.post([result = std::move(result), copied = std::move(copied)] {
       const int64_t answer = copied.empty() ? 2 : 0;
-      testing::postToMainThread([result, answer] { result(EncodableValue::integer(answer)); });
+      mainQueue().async([result, answer] { result(EncodableValue::integer(answer)); });
     });
   });
 
@@ -216,9 +217,9 @@ void engineRoundTrips(benchmark::State& state, bool queued) {
       }
       close(fd);
       done = true;
-      testing::postToMainThread([] {});  // wakes the loop to see `done`
+      mainQueue().async([] {});  // wakes the loop to see `done`
     });
-    testing::runMainLoopUntil([&] { return done.load(); }, std::chrono::minutes(2));
+    runMainLoopUntil([&] { return done.load(); }, std::chrono::minutes(2));
     client.join();
   }
   if (micros.size() < kRoundTrips) {

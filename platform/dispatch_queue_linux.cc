@@ -1,8 +1,12 @@
 // The main queue is a FIFO drained by one GLib source on the main thread's
 // default GMainContext; a serial queue is a thread over a FIFO.
+#include <glib-unix.h>
 #include <glib.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -13,49 +17,58 @@
 namespace korvane {
 namespace {
 
+// Blocks behind one eventfd watched by the default context: posting takes only
+// this queue's lock and writes the eventfd when the queue was empty.
 class MainQueue final : public DispatchQueue {
  public:
+  MainQueue() : fd_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    GSource* source = g_unix_fd_source_new(fd_, G_IO_IN);
+    // Blocks may iterate the loop themselves (tests do); keep the fd polled then.
+    g_source_set_can_recurse(source, TRUE);
+    g_source_set_callback(source, G_SOURCE_FUNC(onReady), this, nullptr);
+    g_source_attach(source, g_main_context_default());
+    g_source_unref(source);
+  }
+
   void async(Block block) override {
-    bool schedule = false;
+    bool wasEmpty;
     {
       std::lock_guard<std::mutex> lock(mutex_);
+      wasEmpty = blocks_.empty();
       blocks_.push_back(std::move(block));
-      schedule = !scheduled_;
-      scheduled_ = true;
     }
-    if (schedule) {
-      GSource* source = g_idle_source_new();
-      g_source_set_priority(source, G_PRIORITY_DEFAULT);
-      g_source_set_callback(source, &MainQueue::drain, this, nullptr);
-      g_source_attach(source, g_main_context_default());
-      g_source_unref(source);
+    if (wasEmpty) {
+      const uint64_t one = 1;
+      while (write(fd_, &one, sizeof one) < 0 && errno == EINTR) {
+      }
     }
   }
 
   const std::string& label() const override { return label_; }
 
  private:
-  // Runs the blocks that were queued when the drain started, one at a time;
-  // blocks they submit wait for the next drain, so other sources get a turn.
-  static gboolean drain(gpointer data) {
-    auto* self = static_cast<MainQueue*>(data);
-    std::deque<Block> batch;
-    {
-      std::lock_guard<std::mutex> lock(self->mutex_);
-      batch.swap(self->blocks_);
-    }
-    for (auto& block : batch) block();
-    std::lock_guard<std::mutex> lock(self->mutex_);
-    if (self->blocks_.empty()) {
-      self->scheduled_ = false;
-      return G_SOURCE_REMOVE;
-    }
+  static gboolean onReady(gint, GIOCondition, gpointer queue) {
+    static_cast<MainQueue*>(queue)->drain();
     return G_SOURCE_CONTINUE;
   }
 
+  // Runs the blocks that were queued when the drain started, one at a time;
+  // blocks they submit wait for the next drain, so other sources get a turn.
+  void drain() {
+    uint64_t count;
+    while (read(fd_, &count, sizeof count) < 0 && errno == EINTR) {
+    }
+    std::deque<Block> batch;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      batch.swap(blocks_);
+    }
+    for (auto& block : batch) block();
+  }
+
+  const int fd_;
   std::mutex mutex_;
   std::deque<Block> blocks_;
-  bool scheduled_ = false;
   const std::string label_ = "main";
 };
 

@@ -88,3 +88,26 @@ TEST(MainQueue, BlocksSubmittedFromBlocksRunLater) {
 
 }  // namespace
 }  // namespace korvane
+
+namespace korvane {
+namespace {
+
+// Catches a wait that asks its condition again after it came true, losing a
+// condition that consumes what it looks for (such as reaping a child).
+TEST(MainLoop, RunUntilAsksOnceAfterTheConditionHolds) {
+  int asked = 0;
+  bool ready = false;
+  mainQueue().async([&] { ready = true; });
+  EXPECT_TRUE(runMainLoopUntil([&] {
+    ++asked;
+    if (!ready) return false;
+    const bool first = ready;
+    ready = false;  // consumed
+    return first;
+  }));
+  EXPECT_GE(asked, 2);
+  EXPECT_FALSE(runMainLoopUntil([] { return false; }, std::chrono::milliseconds(30)));
+}
+
+}  // namespace
+}  // namespace korvane

@@ -16,8 +16,12 @@ void runMainLoop();
 void quitMainLoop();
 
 // Runs the main loop until `done()` is true or `timeout` passes; returns done().
-// For tools and tests that wait for replies.
-bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+// `done` is checked at least every 10 ms. For tools and tests that wait.
+bool runMainLoopUntil(const std::function<bool()>& done,
+                      std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Runs the main loop for `duration`, whatever happens.
+void runMainLoopFor(std::chrono::milliseconds duration);
 
 // Calls `handler` with the signal number on the main thread when SIGINT or
 // SIGTERM arrives, instead of the default termination.

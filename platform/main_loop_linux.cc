@@ -29,9 +29,18 @@ bool runMainLoopUntil(const std::function<bool()>& done, std::chrono::millisecon
   // A periodic wake-up bounds each blocking iteration so the deadline is kept.
   guint tick = g_timeout_add(
       10, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-  while (!done() && g_get_monotonic_time() < deadline) g_main_context_iteration(context, TRUE);
+  // done() is asked once per check: it may consume what it looks for.
+  bool finished = done();
+  while (!finished && g_get_monotonic_time() < deadline) {
+    g_main_context_iteration(context, TRUE);
+    finished = done();
+  }
   g_source_remove(tick);
-  return done();
+  return finished;
+}
+
+void runMainLoopFor(std::chrono::milliseconds duration) {
+  runMainLoopUntil([] { return false; }, duration);
 }
 
 void onTerminationSignal(std::function<void(int signal)> handler) {

@@ -43,16 +43,19 @@ class PrivateBus {
  public:
   explicit PrivateBus(const std::string& dir) {
     address_ = "unix:path=" + dir + "/bus";
-    gchar* argv[] = {const_cast<gchar*>("dbus-daemon"), const_cast<gchar*>("--session"),
-                     const_cast<gchar*>("--nofork"), const_cast<gchar*>("--nopidfile"),
-                     const_cast<gchar*>(("--address=" + address_).c_str()), nullptr};
+    gchar* argv[] = {const_cast<gchar*>("dbus-daemon"),
+                     const_cast<gchar*>("--session"),
+                     const_cast<gchar*>("--nofork"),
+                     const_cast<gchar*>("--nopidfile"),
+                     const_cast<gchar*>(("--address=" + address_).c_str()),
+                     nullptr};
     std::string addressArg = "--address=" + address_;
     argv[4] = addressArg.data();
-    started_ = g_spawn_async(nullptr, argv, nullptr,
-                             static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH |
-                                                      G_SPAWN_DO_NOT_REAP_CHILD |
-                                                      G_SPAWN_STDOUT_TO_DEV_NULL),
-                             nullptr, nullptr, &pid_, nullptr);
+    started_ =
+        g_spawn_async(nullptr, argv, nullptr,
+                      static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_DO_NOT_REAP_CHILD |
+                                               G_SPAWN_STDOUT_TO_DEV_NULL),
+                      nullptr, nullptr, &pid_, nullptr);
     for (int i = 0; started_ && i < 200 && !exists(dir + "/bus"); ++i) g_usleep(10000);
     started_ = started_ && exists(dir + "/bus");
   }
@@ -150,11 +153,13 @@ TEST(Workspace, AsksTheFileManagerToShowTheItem) {
         items->called = true;
         g_dbus_method_invocation_return_value(invocation, nullptr);
       },
-      nullptr, nullptr, {}};
-  ASSERT_GT(g_dbus_connection_register_object(server, "/org/freedesktop/FileManager1",
-                                              node->interfaces[0], &vtable, &shown, nullptr,
-                                              nullptr),
-            0u);
+      nullptr,
+      nullptr,
+      {}};
+  ASSERT_GT(
+      g_dbus_connection_register_object(server, "/org/freedesktop/FileManager1",
+                                        node->interfaces[0], &vtable, &shown, nullptr, nullptr),
+      0u);
   GVariant* owned = g_dbus_connection_call_sync(
       server, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
       "RequestName", g_variant_new("(su)", "org.freedesktop.FileManager1", 0u), nullptr,

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "testing/main_loop.h"
+#include "platform/main_loop.h"
 
 namespace korvane::testing {
 

@@ -15,8 +15,7 @@ namespace korvane {
 // (not implemented, no handler, or an undecodable message). Called exactly once.
 using BinaryReply = std::function<void(std::vector<uint8_t> reply)>;
 
-using BinaryMessageHandler =
-    std::function<void(std::vector<uint8_t> message, BinaryReply reply)>;
+using BinaryMessageHandler = std::function<void(std::vector<uint8_t> message, BinaryReply reply)>;
 
 class BinaryMessenger {
  public:

@@ -15,9 +15,9 @@
 
 #include "platform/embedding/method_channel.h"
 #include "platform/embedding/standard_method_codec.h"
+#include "platform/main_loop.h"
 #include "testing/capturing_logger.h"
 #include "testing/interface_test_client.h"
-#include "testing/main_loop.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
@@ -25,10 +25,10 @@ namespace {
 
 using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
+using korvane::runMainLoopFor;
+using korvane::runMainLoopUntil;
 using korvane::testing::CapturingLogger;
 using korvane::testing::InterfaceTestClient;
-using korvane::testing::runMainLoopFor;
-using korvane::testing::runMainLoopUntil;
 using korvane::testing::TempDir;
 
 // A Unix socket bound at `path`; listening or (after close) stale.

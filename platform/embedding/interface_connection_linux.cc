@@ -4,6 +4,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/dispatch_queue.h"
 #include "platform/embedding/interface_connection.h"
 #include "platform/main_thread.h"
 
@@ -51,21 +52,6 @@ bool wouldBlock(GError* error) {
   return g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK);
 }
 
-// A reply made off the main thread, on its way there.
-struct PostedReply {
-  std::weak_ptr<InterfaceConnection> connection;
-  uint32_t id;
-  std::vector<uint8_t> payload;
-};
-
-gboolean deliverPosted(gpointer data) {
-  auto* posted = static_cast<PostedReply*>(data);
-  if (auto connection = posted->connection.lock()) {
-    connection->reply(posted->id, std::move(posted->payload));
-  }
-  return G_SOURCE_REMOVE;
-}
-
 // The thread that serves connections (the main thread), noted when a
 // connection is made there; compared without a system call on every reply.
 std::atomic<std::thread::id> servingThread;
@@ -76,15 +62,11 @@ void deliver(std::weak_ptr<InterfaceConnection> connection, uint32_t id,
     if (auto live = connection.lock()) live->reply(id, std::move(payload));
     return;
   }
-  // An idle source rather than g_main_context_invoke, which would run the
-  // reply right here if the main thread happened not to own the context.
-  GSource* source = g_idle_source_new();
-  g_source_set_priority(source, G_PRIORITY_DEFAULT);
-  g_source_set_callback(source, deliverPosted,
-                        new PostedReply{std::move(connection), id, std::move(payload)},
-                        [](gpointer data) { delete static_cast<PostedReply*>(data); });
-  g_source_attach(source, g_main_context_default());
-  g_source_unref(source);
+  // A reply made off the main thread is carried there through the main queue.
+  mainQueue().async(
+      [connection = std::move(connection), id, payload = std::move(payload)]() mutable {
+        if (auto live = connection.lock()) live->reply(id, std::move(payload));
+      });
 }
 
 // The reply of one message, shared by every copy of its BinaryReply: the

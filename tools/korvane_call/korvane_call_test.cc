@@ -16,16 +16,16 @@
 
 #include "platform/embedding/flutter_engine.h"
 #include "platform/embedding/method_channel.h"
+#include "platform/main_loop.h"
 #include "testing/capturing_logger.h"
-#include "testing/main_loop.h"
 #include "testing/temp_dir.h"
 #include "tools/korvane_call/host_discovery.h"
 
 namespace korvane::tools {
 namespace {
 
+using korvane::runMainLoopUntil;
 using korvane::testing::CapturingLogger;
-using korvane::testing::runMainLoopUntil;
 using korvane::testing::TempDir;
 
 struct CallRun {
