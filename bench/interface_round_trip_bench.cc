@@ -3,13 +3,17 @@
 //
 //   BareEcho40        a 40-byte frame echoed over a Unix socketpair by a plain
 //                     thread: the floor any socket round trip pays.
-//   EngineQueuedCall  "hasQuarantine" through the real engine on its socket:
-//                     decoded on the main thread, answered on a worker thread,
-//                     carried back to the main thread and sent from there.
-//   EngineMainThreadCall  the same call answered on the main thread.
+//   QueuedHasQuarantine  "hasQuarantine" through the real engine and the real
+//                     install-location channel: decoded on the main thread,
+//                     looked up on the worker queue, replied from the main thread.
+//   MainThreadRevealInFinder  "revealInFinder" without arguments, answered on
+//                     the main thread.
+//   MainThreadRevealWhileWorkerBusy  the same while the worker queue is kept
+//                     busy with long items.
 //
 // Each reports the median and p99 of single round trips in microseconds, and
-// the engine runs report their median as a ratio to the echo's (target <= 3).
+// the channel runs report their median as a ratio to the echo's (target for
+// the queued call: <= 3; for the reply while the worker is busy: p99 <= 0.8 ms).
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -26,6 +30,7 @@
 #include <thread>
 #include <vector>
 
+#include "install_location/channel/macos_install_location_channel.h"
 #include "platform/dispatch_queue.h"
 #include "platform/embedding/flutter_engine.h"
 #include "platform/embedding/interface_frame.h"
@@ -49,44 +54,9 @@ class NullLogger final : public Logger {
   void log(std::string_view) override {}
 };
 
-// A plain worker thread with a FIFO queue, standing in for the worker queue.
-class Worker {
+class NullWorkspace final : public Workspace {
  public:
-  Worker() : thread_([this] { run(); }) {}
-  ~Worker() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    ready_.notify_one();
-    thread_.join();
-  }
-  void post(std::function<void()> task) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      tasks_.push_back(std::move(task));
-    }
-    ready_.notify_one();
-  }
-
- private:
-  void run() {
-    for (;;) {
-      std::unique_lock<std::mutex> lock(mutex_);
-      ready_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
-      if (tasks_.empty()) return;
-      auto task = std::move(tasks_.front());
-      tasks_.pop_front();
-      lock.unlock();
-      task();
-    }
-  }
-
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<std::function<void()>> tasks_;
-  bool stopping_ = false;
-  std::thread thread_;
+  void activateFileViewerSelectingURLs(const std::vector<FileURL>&) override {}
 };
 
 bool writeAll(int fd, const uint8_t* data, size_t size) {
@@ -151,69 +121,93 @@ void BareEcho40(benchmark::State& state) {
   report(state, micros, true);
 }
 
-// Drives round trips from a client thread while this (main) thread runs the
-// engine's main loop.
-void engineRoundTrips(benchmark::State& state, bool queued) {
+// A file system whose attribute lookups take `delay`: a long work item.
+class SlowFileSystem final : public FileSystem {
+ public:
+  explicit SlowFileSystem(std::chrono::milliseconds delay) : delay_(delay) {}
+  AttributeLookup extendedAttribute(const std::string& path, const std::string& name) override {
+    std::this_thread::sleep_for(delay_);
+    return realFileSystem().extendedAttribute(path, name);
+  }
+  bool isWritableFile(const std::string& path) override {
+    return realFileSystem().isWritableFile(path);
+  }
+
+ private:
+  std::chrono::milliseconds delay_;
+};
+
+int connectTo(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Reads one whole frame into `frame`; false when the stream ends or it is too big.
+bool readFrame(int fd, std::vector<uint8_t>& frame) {
+  frame.resize(4);
+  if (!readAll(fd, frame.data(), 4)) return false;
+  const uint32_t length = frame[0] | frame[1] << 8 | frame[2] << 16 | uint32_t{frame[3]} << 24;
+  if (length > kMaxFrameLength) return false;
+  frame.resize(4 + length);
+  return readAll(fd, frame.data() + 4, length);
+}
+
+// Round trips of `call` on the "macos_install_location" channel of a real
+// engine, from a client thread while this (main) thread runs the main loop.
+// With `busyWorker`, a second client keeps a long item (a 20 ms lookup)
+// queued on the worker the whole time.
+void channelRoundTrips(benchmark::State& state, const FlutterMethodCall& call, bool busyWorker) {
   testing::TempDir dir;
   NullLogger logger;
+  SlowFileSystem slow(std::chrono::milliseconds(20));
+  NullWorkspace workspace;
+  PlatformServices services{busyWorker ? static_cast<FileSystem&>(slow) : realFileSystem(),
+                            workspace, logger};
   FlutterEngine engine(logger);
+  MacosInstallLocationChannel::register_(engine.binaryMessenger(), services);
   if (auto failure = engine.start(dir.file("bench.sock"))) {
     state.SkipWithError(failure->message.c_str());
     return;
   }
-  Worker worker;
-  auto channel = FlutterMethodChannel::methodChannelWithName("macos_install_location",
-                                                             engine.binaryMessenger());
-  channel.setMethodCallHandler([&](const FlutterMethodCall& call, FlutterResult result) {
-    // As the real handler does: read the path on the main thread, do the work
-    // on the worker, reply on the main thread.
-    const EncodableMap* arguments = call.arguments.asMap();
-    const EncodableValue* path = arguments ? arguments->find("path") : nullptr;
-    std::string copied = path && path->asString() ? *path->asString() : std::string();
-    if (!queued) {
-      result(EncodableValue::integer(copied.empty() ? 2 : 0));
-      return;
-    }
-    worker.post([result = std::move(result), copied = std::move(copied)] {
-      const int64_t answer = copied.empty() ? 2 : 0;
-      mainQueue().async([result, answer] { result(EncodableValue::integer(answer)); });
-    });
-  });
-
-  const auto call = StandardMethodCodec::instance().encodeMethodCall(
-      FlutterMethodCall{"hasQuarantine", EncodableMap{{"path", "/opt/Korvane/Korvane.app"}}});
-  const auto frame = *encodeMessageFrame(1, "macos_install_location", call);
+  const auto frame = *encodeMessageFrame(1, "macos_install_location",
+                                         StandardMethodCodec::instance().encodeMethodCall(call));
+  const auto longItem =
+      *encodeMessageFrame(2, "macos_install_location",
+                          StandardMethodCodec::instance().encodeMethodCall(
+                              {"hasQuarantine", EncodableMap{{"path", dir.path()}}}));
+  const int rounds = busyWorker ? kRoundTrips / 4 : kRoundTrips;
 
   std::vector<double> micros;
   for (auto _ : state) {
     micros.clear();
     std::atomic<bool> done{false};
-    std::thread client([&] {
-      sockaddr_un address{};
-      address.sun_family = AF_UNIX;
-      std::memcpy(address.sun_path, engine.interfaceSocketPath().data(),
-                  engine.interfaceSocketPath().size());
-      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
-        uint8_t reply[256];
-        for (int i = 0; i < kWarmUp + kRoundTrips; ++i) {
-          const auto start = Clock::now();
-          if (!writeAll(fd, frame.data(), frame.size())) break;
-          // One read usually brings the whole reply, as in the echo.
-          size_t have = 0;
-          size_t want = 4;
-          while (have < want) {
-            const ssize_t n = recv(fd, reply + have, sizeof reply - have, 0);
-            if (n <= 0) break;
-            have += static_cast<size_t>(n);
-            if (have >= 4) {
-              want = 4 + (reply[0] | reply[1] << 8 | reply[2] << 16 | uint32_t{reply[3]} << 24);
-            }
-          }
-          if (have < want || want > sizeof reply) break;
-          const std::chrono::duration<double, std::micro> took = Clock::now() - start;
-          if (i >= kWarmUp) micros.push_back(took.count());
+    std::thread busy;
+    if (busyWorker) {
+      // Keeps two long items outstanding: the worker never runs dry.
+      busy = std::thread([&] {
+        const int fd = connectTo(engine.interfaceSocketPath());
+        std::vector<uint8_t> reply;
+        writeAll(fd, longItem.data(), longItem.size());
+        while (!done && writeAll(fd, longItem.data(), longItem.size()) && readFrame(fd, reply)) {
         }
+        close(fd);
+      });
+    }
+    std::thread client([&] {
+      const int fd = connectTo(engine.interfaceSocketPath());
+      std::vector<uint8_t> reply;
+      for (int i = 0; fd >= 0 && i < kWarmUp + rounds; ++i) {
+        const auto start = Clock::now();
+        if (!writeAll(fd, frame.data(), frame.size()) || !readFrame(fd, reply)) break;
+        const std::chrono::duration<double, std::micro> took = Clock::now() - start;
+        if (i >= kWarmUp) micros.push_back(took.count());
       }
       close(fd);
       done = true;
@@ -221,20 +215,44 @@ void engineRoundTrips(benchmark::State& state, bool queued) {
     });
     runMainLoopUntil([&] { return done.load(); }, std::chrono::minutes(2));
     client.join();
+    if (busy.joinable()) {
+      // Let the busy client's last items finish so the next run starts idle.
+      runMainLoopUntil([] { return false; }, std::chrono::milliseconds(100));
+      busy.join();
+    }
   }
-  if (micros.size() < kRoundTrips) {
+  if (micros.size() < static_cast<size_t>(rounds)) {
     state.SkipWithError("the round trips did not complete");
     return;
   }
   report(state, micros, false);
 }
 
-void EngineQueuedCall(benchmark::State& state) { engineRoundTrips(state, true); }
-void EngineMainThreadCall(benchmark::State& state) { engineRoundTrips(state, false); }
+// A queued call: decoded on the main thread, run on the worker queue, replied
+// on the main thread.
+void QueuedHasQuarantine(benchmark::State& state) {
+  testing::TempDir dir;
+  channelRoundTrips(state, {"hasQuarantine", EncodableMap{{"path", dir.path()}}}, false);
+}
+
+// A call answered on the main thread.
+void MainThreadRevealInFinder(benchmark::State& state) {
+  channelRoundTrips(state, {"revealInFinder", EncodableValue()}, false);
+}
+
+// The main-thread reply while the worker is busy with long items: its p99 is
+// what the user interface waits at worst (target: well under a 16.7 ms frame).
+void MainThreadRevealWhileWorkerBusy(benchmark::State& state) {
+  channelRoundTrips(state, {"revealInFinder", EncodableValue()}, true);
+}
 
 BENCHMARK(BareEcho40)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(EngineQueuedCall)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(EngineMainThreadCall)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(QueuedHasQuarantine)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(MainThreadRevealInFinder)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(MainThreadRevealWhileWorkerBusy)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace korvane
