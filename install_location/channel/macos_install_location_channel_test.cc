@@ -40,13 +40,18 @@ class ChannelTest : public ::testing::Test {
  protected:
   // Calls the handler and returns a slot that fills when the reply is made.
   std::shared_ptr<Reply> send(const std::string& method, EncodableValue arguments = {}) {
+    return sendWith(services_, method, std::move(arguments));
+  }
+
+  static std::shared_ptr<Reply> sendWith(const PlatformServices& services,
+                                         const std::string& method, EncodableValue arguments) {
     auto reply = std::make_shared<Reply>();
     MacosInstallLocationChannel::handleMethodCall(FlutterMethodCall{method, std::move(arguments)},
                                                   FlutterResult([reply](auto value) {
                                                     reply->value = std::move(value);
                                                     reply->onMainThread = isMainThread();
                                                   }),
-                                                  services_);
+                                                  services);
     return reply;
   }
 
@@ -210,14 +215,7 @@ class OrderingTest : public ChannelTest {
   PlatformServices gatedServices_{gated_, workspace_, logger_};
 
   std::shared_ptr<Reply> sendGated(const std::string& method, EncodableValue args) {
-    auto reply = std::make_shared<Reply>();
-    MacosInstallLocationChannel::handleMethodCall(FlutterMethodCall{method, std::move(args)},
-                                                  FlutterResult([reply](auto value) {
-                                                    reply->value = std::move(value);
-                                                    reply->onMainThread = isMainThread();
-                                                  }),
-                                                  gatedServices_);
-    return reply;
+    return sendWith(gatedServices_, method, std::move(args));
   }
 };
 

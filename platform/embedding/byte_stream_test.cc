@@ -2,14 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/embedding/testing/byte_list.h"
+
 namespace korvane {
 namespace {
 
-std::vector<uint8_t> bytes(std::initializer_list<int> list) {
-  std::vector<uint8_t> out;
-  for (int b : list) out.push_back(static_cast<uint8_t>(b));
-  return out;
-}
+using testing::bytes;
 
 // Catches sizes read with the wrong width or value, and a cut-off size that
 // consumes part of the input.

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/embedding/testing/byte_list.h"
 #include "platform/embedding/testing/identical_values.h"
 #include "platform/embedding/testing/some_data_serializer.h"
 
@@ -17,11 +18,7 @@ namespace {
 
 using testing::identicalValues;
 
-std::vector<uint8_t> bytes(std::initializer_list<int> list) {
-  std::vector<uint8_t> out;
-  for (int b : list) out.push_back(static_cast<uint8_t>(b));
-  return out;
-}
+using testing::bytes;
 
 std::vector<uint8_t> concat(std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
   a.insert(a.end(), b.begin(), b.end());

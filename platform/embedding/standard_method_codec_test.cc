@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "platform/embedding/testing/byte_list.h"
 #include "platform/embedding/testing/identical_values.h"
 #include "platform/embedding/testing/point_serializer.h"
 
@@ -15,11 +16,7 @@ namespace {
 
 using testing::identicalValues;
 
-std::vector<uint8_t> bytes(std::initializer_list<int> list) {
-  std::vector<uint8_t> out;
-  for (int b : list) out.push_back(static_cast<uint8_t>(b));
-  return out;
-}
+using testing::bytes;
 
 const StandardMethodCodec& codec() { return StandardMethodCodec::instance(); }
 
