@@ -5,5 +5,5 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset release >/dev/null
-cmake --build --preset release -j "$(nproc)" >&2
+cmake --build --preset release -j "$(nproc)" --target korvane korvane-call >&2
 exec build/release/app_shell/korvane "$@"

@@ -1,10 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds the project and runs every test.
-# Usage: scripts/test.sh [preset]   (default: default; also asan, tsan, release)
+# Installs what is needed, builds the project and runs every test: first the
+# debug build (assertions on), then under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+# Usage: scripts/test.sh [preset ...]   (default: default asan; also tsan, release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-preset="${1:-default}"
+presets=("$@")
+[[ ${#presets[@]} -eq 0 ]] && presets=(default asan)
 scripts/install-deps.sh
-cmake --preset "$preset" >/dev/null
-cmake --build --preset "$preset" -j "$(nproc)"
-ctest --preset "$preset"
+for preset in "${presets[@]}"; do
+  echo "== $preset" >&2
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$(nproc)"
+  ctest --preset "$preset"
+done
