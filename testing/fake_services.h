@@ -5,6 +5,7 @@
 // operations call them from the worker queue (plain reads of fixed state).
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <string>
@@ -25,7 +26,7 @@ class TestBundleReader final : public BundleReader {
   MainBundle mainBundle() override { return main; }
 
   MainBundle main;
-  int infoReads = 0;
+  std::atomic<int> infoReads{0};  // the worker queue reads bundles too
 };
 
 class TestApplicationFolders final : public ApplicationFolders {
