@@ -58,6 +58,8 @@ struct Object {
   uint64_t refCount = 0;  // references it holds (a dictionary: 2 per entry)
   uint64_t keyCount = 0;  // the leading references that are keys (dictionaries)
   uint64_t payload = 0;   // bytes the parser allocates for it (strings, data)
+  size_t textAt = 0;      // where a string's characters start
+  uint64_t length = 0;    // a string's length in characters
   bool container() const {
     return type == kTypeArray || type == kTypeSet || type == kTypeDictionary;
   }
@@ -68,6 +70,7 @@ struct Measure {
   enum State : uint8_t { unvisited, open, done };
   State state = unvisited;
   uint8_t type = 0;
+  bool keyChecked = false;
   uint16_t height = 0;  // nested arrays/dictionaries, itself included
   uint32_t nodes = 0;   // saturating
   uint32_t bytes = 0;   // saturating
@@ -176,6 +179,8 @@ class BinaryChecker {
     // of bounds before any multiplication can overflow.
     if (!fits(count)) return false;
 
+    object.textAt = at;
+    object.length = count;
     switch (object.type) {
       case kTypeData:
         object.payload = count;
@@ -197,6 +202,21 @@ class BinaryChecker {
         object.keyCount = count;
         return fits(2 * count * refSize_);
     }
+  }
+
+  // Whether object `index` may be a dictionary key: a string, and not a
+  // UTF-16 one holding U+0000. The parser decodes that to a NUL byte inside
+  // the key, and its key accessor then fails an assertion (aborts).
+  bool usableKey(uint64_t index) const {
+    Object key;
+    if (!readObject(index, key)) return false;
+    if (key.type == kTypeAsciiString) return true;
+    if (key.type != kTypeUtf16String) return false;
+    for (uint64_t i = 0; i < key.length; ++i) {
+      const uint8_t* unit = bytes_.data() + key.textAt + 2 * i;
+      if (unit[0] == 0 && unit[1] == 0) return false;
+    }
+    return true;
   }
 
   // Adds a measured child to the running totals of the container at stack
@@ -263,8 +283,9 @@ class BinaryChecker {
       const size_t depth = stack_.size();
       if (PropertyListCheck c = enter(child); c != PropertyListCheck::ok) return c;
       const Measure& m = measures_[child];
-      if (isKey && m.type != kTypeAsciiString && m.type != kTypeUtf16String) {
-        return PropertyListCheck::malformed;
+      if (isKey && !m.keyChecked) {
+        if (!usableKey(child)) return PropertyListCheck::malformed;
+        measures_[child].keyChecked = true;
       }
       if (stack_.size() == depth) {  // a leaf, or an object measured before
         if (PropertyListCheck c = absorb(depth - 1, m); c != PropertyListCheck::ok) return c;

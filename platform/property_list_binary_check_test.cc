@@ -287,6 +287,25 @@ INSTANTIATE_TEST_SUITE_P(
                return b.finish(0);
              },
              C::malformed},
+        // libplist aborts (an assertion) when handing back a key holding NUL.
+        Case{"Utf16KeyWithNul",
+             [] {
+               Builder b;
+               b.dict({{1, 2}});
+               b.utf16(std::u16string(u"a\0b", 3));
+               b.string("v");
+               return b.finish(0);
+             },
+             C::malformed},
+        Case{"Utf16KeyWithLoneSurrogate",
+             [] {
+               Builder b;
+               b.dict({{1, 2}});
+               b.utf16(u"a\xD83D");
+               b.string("v");
+               return b.finish(0);
+             },
+             C::ok},
         // Cycles followed for ever.
         Case{"SelfCycle",
              [] {

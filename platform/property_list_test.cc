@@ -130,6 +130,17 @@ TEST(PropertyList, Utf16StringsComeThroughAsUtf8) {
   EXPECT_EQ(*strings, (PropertyListStrings{{"CFBundleName", "Café 😀"}, {"Schlüssel", "v"}}));
 }
 
+// Catches a UTF-16 key holding U+0000 reaching libplist's key accessor, which
+// aborts on it.
+TEST(PropertyList, Utf16KeyWithNulIsUnreadable) {
+  BinaryPlistBuilder b;
+  b.dict({{1, 2}});
+  b.utf16(std::u16string(u"a\0b", 3));
+  b.string("v");
+  const Bytes list = b.finish(0);
+  EXPECT_TRUE(inChildWithin(20, [&] { return !parsePropertyListStrings(list); }));
+}
+
 // Catches the first of two equal keys winning, or a later non-string value
 // leaving an earlier string in place (the XML reader keeps the last entry).
 TEST(PropertyList, RepeatedKeyKeepsTheLastEntry) {
