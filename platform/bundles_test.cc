@@ -60,7 +60,8 @@ std::string mainBundleOfCopyAt(const std::string& executable, const std::string&
 }
 
 // Catches the info file read from the wrong place, a trailing "/" not
-// joined, non-string entries kept, and a missing file read as an empty list.
+// joined, the binary form not read, non-string entries kept, and a missing
+// file read as an empty list.
 TEST(Bundles, InfoStringsOfABundleOnDisk) {
   testing::TempDir dir;
   const std::string bundle = dir.file("Some App.app");
@@ -69,6 +70,10 @@ TEST(Bundles, InfoStringsOfABundleOnDisk) {
   const PropertyListStrings expected{{"CFBundleIdentifier", "com.example.a"}};
   EXPECT_EQ(realBundleReader().infoStrings(bundle), expected);
   EXPECT_EQ(realBundleReader().infoStrings(bundle + "/"), expected);
+  const std::string binary = dir.file("Binary.app");
+  ASSERT_TRUE(testing::makeBundle(binary, {{"CFBundleIdentifier", std::string("com.example.a")}},
+                                  testing::PlistFormat::binary));
+  EXPECT_EQ(realBundleReader().infoStrings(binary), expected);
   EXPECT_EQ(realBundleReader().infoStrings(dir.file("Missing.app")), std::nullopt);
   EXPECT_EQ(realBundleReader().infoStrings(dir.path()), std::nullopt);
   EXPECT_EQ(realBundleReader().infoStrings(bundle + std::string(1, '\0')), std::nullopt);
