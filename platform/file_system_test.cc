@@ -319,9 +319,20 @@ TEST(FileSystem, MoveRacingACreatorNeverReplacesOrLoses) {
   constexpr int kRounds = 2000;
   std::barrier sync(2);
   std::atomic<bool> created{false};
+  // Which side waits before it acts, and how long (ns; positive: the mover).
+  // It steers towards the point where each side wins half the rounds, on any
+  // machine, and a per-round jitter spreads the distance around that point.
+  std::atomic<int64_t> lead{0};
+  auto waitOf = [&](int round, int64_t sign) {
+    const int64_t wait = sign * (lead.load() + (round * 37 % 16 - 8) * 100);
+    const auto start = std::chrono::steady_clock::now();
+    while (std::chrono::steady_clock::now() - start < std::chrono::nanoseconds(wait)) {
+    }
+  };
   std::thread creator([&] {
     for (int round = 0; round < kRounds; ++round) {
       sync.arrive_and_wait();  // both start
+      waitOf(round, -1);
       created.store(mkdir(dest.c_str(), 0700) == 0);
       sync.arrive_and_wait();  // both done
       sync.arrive_and_wait();  // checked and cleared
@@ -329,18 +340,15 @@ TEST(FileSystem, MoveRacingACreatorNeverReplacesOrLoses) {
   });
 
   int moves = 0, creations = 0, bothWon = 0, neitherWon = 0, lost = 0, wrongContent = 0;
+  int64_t step = 100;
+  bool lastMoved = false;
   for (int round = 0; round < kRounds; ++round) {
     const std::string temp = dir.file(".flc-move." + std::to_string(round));
     const std::string marker = "/marker-" + std::to_string(round);
     EXPECT_EQ(mkdir(temp.c_str(), 0700), 0);  // no ASSERT: the creator waits for every round
     std::ofstream(temp + marker) << "x";
     sync.arrive_and_wait();
-    // The creator wakes later than this thread goes on: wait a varying while
-    // so that the two land in either order and at every distance.
-    const auto start = std::chrono::steady_clock::now();
-    const auto delay = std::chrono::nanoseconds(round * 37 % 64 * 100);
-    while (std::chrono::steady_clock::now() - start < delay) {
-    }
+    waitOf(round, 1);
     const bool moved = !realFileSystem().moveItemWithoutReplacing(temp, dest).has_value();
     sync.arrive_and_wait();
     const bool made = created.load();
@@ -352,6 +360,12 @@ TEST(FileSystem, MoveRacingACreatorNeverReplacesOrLoses) {
     const bool atDest = realFileSystem().fileExists(dest + marker);
     if (atTemp == atDest) ++lost;  // gone, or somehow in both places
     if (atDest != moved) ++wrongContent;
+    // Steps grow while one side keeps winning (a slow wake-up, as under a
+    // sanitizer, may need a long lead) and shrink when the winner changes.
+    step = moved == lastMoved ? std::min<int64_t>(step * 2, 1'000'000)
+                              : std::max<int64_t>(step / 2, 50);
+    lastMoved = moved;
+    lead.fetch_add(moved ? step : -step);
     // Clear for the next round.
     unlink((dest + marker).c_str());
     unlink((temp + marker).c_str());
