@@ -57,6 +57,7 @@ class NullLogger final : public Logger {
 class NullWorkspace final : public Workspace {
  public:
   void activateFileViewerSelectingURLs(const std::vector<FileURL>&) override {}
+  std::vector<RunningApplication> runningApplications() override { return {}; }
 };
 
 bool writeAll(int fd, const uint8_t* data, size_t size) {
@@ -132,6 +133,20 @@ class SlowFileSystem final : public FileSystem {
   bool isWritableFile(const std::string& path) override {
     return realFileSystem().isWritableFile(path);
   }
+  bool fileExists(const std::string& path) override { return realFileSystem().fileExists(path); }
+  AttributesResult attributesOfItem(const std::string& path) override {
+    return realFileSystem().attributesOfItem(path);
+  }
+  DirectoryListing contentsOfDirectory(const std::string& path) override {
+    return realFileSystem().contentsOfDirectory(path);
+  }
+  std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
+                                                    const std::string& to) override {
+    return realFileSystem().moveItemWithoutReplacing(from, to);
+  }
+  std::optional<bool> isOnReadOnlyVolume(const std::string& path) override {
+    return realFileSystem().isOnReadOnlyVolume(path);
+  }
 
  private:
   std::chrono::milliseconds delay_;
@@ -169,7 +184,7 @@ void channelRoundTrips(benchmark::State& state, const FlutterMethodCall& call, b
   SlowFileSystem slow(std::chrono::milliseconds(20));
   NullWorkspace workspace;
   PlatformServices services{busyWorker ? static_cast<FileSystem&>(slow) : realFileSystem(),
-                            workspace, logger};
+                            workspace, logger, realBundleReader(), realApplicationFolders()};
   FlutterEngine engine(logger);
   MacosInstallLocationChannel::register_(engine.binaryMessenger(), services);
   if (auto failure = engine.start(dir.file("bench.sock"))) {

@@ -37,7 +37,11 @@ enum class FileType { directory, regular, symbolicLink, socket, characterSpecial
 std::string_view fileTypeText(FileType type);
 
 // A failed file-system call: the error and a human-readable description that
-// names the path and the system's reason.
+// names the path and the system's reason (the error's own message, e.g.
+// "Permission denied"). The real backend words them, for each operation:
+//   attributesOfItem:         The attributes of “<path>” could not be read: <reason>
+//   contentsOfDirectory:      The folder “<path>” could not be listed: <reason>
+//   moveItemWithoutReplacing: “<from>” could not be moved to “<to>”: <reason>
 struct FileError {
   std::error_code code;
   std::string description;
@@ -85,7 +89,8 @@ class FileSystem {
   // Moves the item at `from` to `to` with one rename that never replaces
   // anything: when an item exists at `to` (also one that appears during the
   // call) the move fails. A file system that cannot promise that fails the
-  // move too; there is no fallback. nullopt on success.
+  // move too (on Linux: EINVAL, or ENOSYS from an old kernel); there is no
+  // fallback. nullopt on success.
   virtual std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
                                                             const std::string& to) = 0;
 

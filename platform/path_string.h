@@ -21,7 +21,8 @@ std::string deletingLastPathComponent(std::string_view path);
 // The last component ("" for "", "/" for the root), trailing "/" ignored.
 std::string lastPathComponent(std::string_view path);
 
-// The text after the last "." of the last component; "" when it has none.
+// The text after the last "." of the last component; "" when it has none. A
+// "." that begins the component does not count: ".hidden" has none.
 std::string pathExtension(std::string_view path);
 
 // The path of a file URL made from `path` and standardized: absolute against

@@ -10,6 +10,11 @@
 // bounds, nesting at most kMaxPropertyListDepth, at most kMaxPropertyListNodes
 // nodes once shared objects are expanded; XML: nesting depth). Whatever fails
 // a check, does not parse, or is not a dictionary reads as unreadable.
+//
+// Reading follows a final symbolic link to a regular file. A UTF-8 byte-order
+// mark before XML is skipped. When a dictionary repeats a key, its last entry
+// counts. UTF-16 strings of binary lists come back as UTF-8; an 8-bit string
+// of a binary list ends at its first NUL byte (the parser cuts it there).
 #pragma once
 
 #include <cstddef>

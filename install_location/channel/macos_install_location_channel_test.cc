@@ -27,6 +27,7 @@ class RecordingWorkspace final : public Workspace {
   void activateFileViewerSelectingURLs(const std::vector<FileURL>& urls) override {
     revealed.push_back(urls);
   }
+  std::vector<RunningApplication> runningApplications() override { return {}; }
   std::vector<std::vector<FileURL>> revealed;
 };
 
@@ -74,7 +75,8 @@ class ChannelTest : public ::testing::Test {
   RecordingWorkspace workspace_;
   testing::CapturingLogger logger_;
   FileSystem* fileSystem_ = &realFileSystem();
-  PlatformServices services_{*fileSystem_, workspace_, logger_};
+  PlatformServices services_{*fileSystem_, workspace_, logger_, realBundleReader(),
+                             realApplicationFolders()};
 };
 
 // Catches a table compared without regard to case, or matching by prefix.
@@ -182,6 +184,21 @@ class GatedFileSystem final : public FileSystem {
     return AttributeLookup{AttributeLookup::Status::missing, 0, {}};
   }
   bool isWritableFile(const std::string&) override { return true; }
+  // The rest as the real file system answers.
+  bool fileExists(const std::string& path) override { return realFileSystem().fileExists(path); }
+  AttributesResult attributesOfItem(const std::string& path) override {
+    return realFileSystem().attributesOfItem(path);
+  }
+  DirectoryListing contentsOfDirectory(const std::string& path) override {
+    return realFileSystem().contentsOfDirectory(path);
+  }
+  std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
+                                                    const std::string& to) override {
+    return realFileSystem().moveItemWithoutReplacing(from, to);
+  }
+  std::optional<bool> isOnReadOnlyVolume(const std::string& path) override {
+    return realFileSystem().isOnReadOnlyVolume(path);
+  }
 
   void releaseOne() {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -212,7 +229,8 @@ class GatedFileSystem final : public FileSystem {
 class OrderingTest : public ChannelTest {
  protected:
   GatedFileSystem gated_;
-  PlatformServices gatedServices_{gated_, workspace_, logger_};
+  PlatformServices gatedServices_{gated_, workspace_, logger_, realBundleReader(),
+                                  realApplicationFolders()};
 
   std::shared_ptr<Reply> sendGated(const std::string& method, EncodableValue args) {
     return sendWith(gatedServices_, method, std::move(args));
