@@ -51,9 +51,13 @@ bool startsWith(std::span<const uint8_t> bytes, std::span<const uint8_t> prefix)
 
 // Reads the whole regular file behind `fd`; nullopt when it is larger than
 // the limit or a read fails. Reads at most one byte past the limit, so a file
-// that grows while it is read cannot make this read more.
+// that grows while it is read cannot make this read more. Once the size the
+// file had when it was opened has arrived, it stops without the extra read
+// that would only confirm the end (a file of reported size 0, as in /proc,
+// is read to its end).
 std::optional<std::vector<uint8_t>> readAll(int fd, off_t sizeHint) {
   constexpr size_t kCeiling = kMaxPropertyListBytes + 1;
+  if (static_cast<size_t>(sizeHint) >= kCeiling) return std::nullopt;
   std::vector<uint8_t> bytes(std::min<size_t>(static_cast<size_t>(sizeHint) + 1, kCeiling));
   size_t filled = 0;
   for (;;) {
@@ -68,6 +72,7 @@ std::optional<std::vector<uint8_t>> readAll(int fd, off_t sizeHint) {
     }
     if (n == 0) break;
     filled += static_cast<size_t>(n);
+    if (sizeHint > 0 && filled == static_cast<size_t>(sizeHint)) break;
   }
   if (filled > kMaxPropertyListBytes) return std::nullopt;
   bytes.resize(filled);
