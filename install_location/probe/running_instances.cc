@@ -9,7 +9,7 @@ std::optional<RunningApplication> runningAppAtPath(const PlatformServices& servi
                                                    const std::string& path) {
   const std::optional<std::string> myBundleId = services.bundles.mainBundle().bundleIdentifier();
   if (!myBundleId) return std::nullopt;
-  const std::string target = standardizedPath(FileURL::fileURLWithPath(path).path());
+  const std::string target = standardizedPath(path);  // relative: against the working folder
   const int32_t self = currentProcessIdentifier();
   for (RunningApplication& app : services.workspace.runningApplications()) {
     if (app.processIdentifier == self) continue;
