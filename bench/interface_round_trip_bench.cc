@@ -37,6 +37,7 @@
 #include "platform/embedding/method_channel.h"
 #include "platform/embedding/standard_method_codec.h"
 #include "platform/main_loop.h"
+#include "testing/forwarding_file_system.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
@@ -123,29 +124,12 @@ void BareEcho40(benchmark::State& state) {
 }
 
 // A file system whose attribute lookups take `delay`: a long work item.
-class SlowFileSystem final : public FileSystem {
+class SlowFileSystem final : public testing::ForwardingFileSystem {
  public:
   explicit SlowFileSystem(std::chrono::milliseconds delay) : delay_(delay) {}
   AttributeLookup extendedAttribute(const std::string& path, const std::string& name) override {
     std::this_thread::sleep_for(delay_);
     return realFileSystem().extendedAttribute(path, name);
-  }
-  bool isWritableFile(const std::string& path) override {
-    return realFileSystem().isWritableFile(path);
-  }
-  bool fileExists(const std::string& path) override { return realFileSystem().fileExists(path); }
-  AttributesResult attributesOfItem(const std::string& path) override {
-    return realFileSystem().attributesOfItem(path);
-  }
-  DirectoryListing contentsOfDirectory(const std::string& path) override {
-    return realFileSystem().contentsOfDirectory(path);
-  }
-  std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
-                                                    const std::string& to) override {
-    return realFileSystem().moveItemWithoutReplacing(from, to);
-  }
-  std::optional<bool> isOnReadOnlyVolume(const std::string& path) override {
-    return realFileSystem().isOnReadOnlyVolume(path);
   }
 
  private:

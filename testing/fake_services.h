@@ -13,6 +13,7 @@
 
 #include "platform/services.h"
 #include "testing/capturing_logger.h"
+#include "testing/forwarding_file_system.h"
 
 namespace korvane::testing {
 
@@ -51,33 +52,26 @@ class FakeWorkspace final : public Workspace {
 };
 
 // The real file system, with hooks to inject one fault at a time.
-class FaultyFileSystem final : public FileSystem {
+class FaultyFileSystem final : public ForwardingFileSystem {
  public:
-  AttributeLookup extendedAttribute(const std::string& path, const std::string& name) override {
-    return realFileSystem().extendedAttribute(path, name);
-  }
-  bool isWritableFile(const std::string& path) override {
-    return realFileSystem().isWritableFile(path);
-  }
-  bool fileExists(const std::string& path) override { return realFileSystem().fileExists(path); }
   AttributesResult attributesOfItem(const std::string& path) override {
     if (beforeAttributes) beforeAttributes(path);
-    return realFileSystem().attributesOfItem(path);
+    return ForwardingFileSystem::attributesOfItem(path);
   }
   DirectoryListing contentsOfDirectory(const std::string& path) override {
     if (listingFault && listingFault->first == path) {
       return DirectoryListing{std::nullopt, listingFault->second};
     }
-    return realFileSystem().contentsOfDirectory(path);
+    return ForwardingFileSystem::contentsOfDirectory(path);
   }
   std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
                                                     const std::string& to) override {
     if (beforeMove) beforeMove(from, to);
-    return realFileSystem().moveItemWithoutReplacing(from, to);
+    return ForwardingFileSystem::moveItemWithoutReplacing(from, to);
   }
   std::optional<bool> isOnReadOnlyVolume(const std::string& path) override {
     if (readOnlyVolume) return *readOnlyVolume;
-    return realFileSystem().isOnReadOnlyVolume(path);
+    return ForwardingFileSystem::isOnReadOnlyVolume(path);
   }
 
   // The listing of this folder fails with this error.

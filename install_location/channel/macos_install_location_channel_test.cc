@@ -14,6 +14,7 @@
 #include "platform/main_loop.h"
 #include "platform/main_thread.h"
 #include "testing/capturing_logger.h"
+#include "testing/forwarding_file_system.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
@@ -169,7 +170,7 @@ TEST_F(ChannelTest, RevealInFinderMakesRelativePathsAbsolute) {
 
 // A file system whose attribute lookups wait until the test lets them go, and
 // which records how many run at once and on which thread.
-class GatedFileSystem final : public FileSystem {
+class GatedFileSystem final : public testing::ForwardingFileSystem {
  public:
   AttributeLookup extendedAttribute(const std::string& path, const std::string&) override {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -184,21 +185,6 @@ class GatedFileSystem final : public FileSystem {
     return AttributeLookup{AttributeLookup::Status::missing, 0, {}};
   }
   bool isWritableFile(const std::string&) override { return true; }
-  // The rest as the real file system answers.
-  bool fileExists(const std::string& path) override { return realFileSystem().fileExists(path); }
-  AttributesResult attributesOfItem(const std::string& path) override {
-    return realFileSystem().attributesOfItem(path);
-  }
-  DirectoryListing contentsOfDirectory(const std::string& path) override {
-    return realFileSystem().contentsOfDirectory(path);
-  }
-  std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
-                                                    const std::string& to) override {
-    return realFileSystem().moveItemWithoutReplacing(from, to);
-  }
-  std::optional<bool> isOnReadOnlyVolume(const std::string& path) override {
-    return realFileSystem().isOnReadOnlyVolume(path);
-  }
 
   void releaseOne() {
     std::lock_guard<std::mutex> lock(mutex_);
