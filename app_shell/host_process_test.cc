@@ -211,5 +211,40 @@ TEST_F(HostProcessTest, ThousandsOfMixedCallsEachGetExactlyOneReply) {
   for (const auto& [id, count] : seen) ASSERT_EQ(count, 1) << "id " << id;
 }
 
+// Catches the install-location operations not wired into the running host, or
+// answers that differ on the wire from what the operations return.
+TEST_F(HostProcessTest, AnswersTheQueuedOperations) {
+  ASSERT_FALSE(ready_.empty());
+  const auto& codec = StandardMethodCodec::instance();
+  const std::string temp = dir_.file(".flc-move.x");
+  const std::string dest = dir_.file("Korvane.app");
+  ASSERT_EQ(mkdir(temp.c_str(), 0755), 0);
+  testing::InterfaceTestClient client(socket_);
+  ASSERT_TRUE(client.connected());
+  client.sendMessage(1, "macos_install_location",
+                     encodeCall("atomicReplace", EncodableMap{{"temp", temp}, {"dest", dest}}));
+  client.sendMessage(2, "macos_install_location", encodeCall("probe", {}));
+  client.sendMessage(3, "macos_install_location",
+                     encodeCall("probeCandidate", pathArgs(dir_.file("nothing.app"))));
+  const auto& replies = client.awaitReplies(3);
+  ASSERT_EQ(replies.size(), 3u);
+  std::map<uint32_t, std::vector<uint8_t>> byId;
+  for (const auto& frame : replies) byId[frame.id] = frame.payload;
+  EXPECT_EQ(byId[1], codec.encodeSuccessEnvelope(
+                         EncodableMap{{"status", "committed"}, {"resultingPath", dest}}));
+  struct stat st;
+  EXPECT_EQ(stat(dest.c_str(), &st), 0);
+
+  auto probe = codec.decodeEnvelope(byId[2]);
+  ASSERT_TRUE(std::holds_alternative<MethodEnvelope>(probe));
+  const auto* map = std::get<EncodableValue>(std::get<MethodEnvelope>(probe)).asMap();
+  ASSERT_NE(map, nullptr);
+  EXPECT_EQ(map->size(), 5u);
+  EXPECT_EQ(*map->find("isTranslocated"), EncodableValue(false));
+  EXPECT_EQ(byId[3], codec.encodeSuccessEnvelope(EncodableMap{{"identity", "absent"},
+                                                              {"build", EncodableValue::integer(0)},
+                                                              {"running", false}}));
+}
+
 }  // namespace
 }  // namespace korvane

@@ -37,6 +37,7 @@
 #include "platform/embedding/method_channel.h"
 #include "platform/embedding/standard_method_codec.h"
 #include "platform/main_loop.h"
+#include "testing/forwarding_file_system.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
@@ -57,6 +58,7 @@ class NullLogger final : public Logger {
 class NullWorkspace final : public Workspace {
  public:
   void activateFileViewerSelectingURLs(const std::vector<FileURL>&) override {}
+  std::vector<RunningApplication> runningApplications() override { return {}; }
 };
 
 bool writeAll(int fd, const uint8_t* data, size_t size) {
@@ -122,15 +124,12 @@ void BareEcho40(benchmark::State& state) {
 }
 
 // A file system whose attribute lookups take `delay`: a long work item.
-class SlowFileSystem final : public FileSystem {
+class SlowFileSystem final : public testing::ForwardingFileSystem {
  public:
   explicit SlowFileSystem(std::chrono::milliseconds delay) : delay_(delay) {}
   AttributeLookup extendedAttribute(const std::string& path, const std::string& name) override {
     std::this_thread::sleep_for(delay_);
     return realFileSystem().extendedAttribute(path, name);
-  }
-  bool isWritableFile(const std::string& path) override {
-    return realFileSystem().isWritableFile(path);
   }
 
  private:
@@ -169,7 +168,7 @@ void channelRoundTrips(benchmark::State& state, const FlutterMethodCall& call, b
   SlowFileSystem slow(std::chrono::milliseconds(20));
   NullWorkspace workspace;
   PlatformServices services{busyWorker ? static_cast<FileSystem&>(slow) : realFileSystem(),
-                            workspace, logger};
+                            workspace, logger, realBundleReader(), realApplicationFolders()};
   FlutterEngine engine(logger);
   MacosInstallLocationChannel::register_(engine.binaryMessenger(), services);
   if (auto failure = engine.start(dir.file("bench.sock"))) {

@@ -7,8 +7,11 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace korvane {
 
@@ -24,6 +27,43 @@ struct AttributeLookup {
   std::error_code error;  // set when failed
 };
 
+// The kinds of item, as the reference platform names them (the file-type
+// texts the interface sees are the same on every platform).
+enum class FileType { directory, regular, symbolicLink, socket, characterSpecial, blockSpecial, unknown };
+
+// "NSFileTypeDirectory", "NSFileTypeRegular", "NSFileTypeSymbolicLink",
+// "NSFileTypeSocket", "NSFileTypeCharacterSpecial", "NSFileTypeBlockSpecial",
+// "NSFileTypeUnknown" (FIFOs and anything else).
+std::string_view fileTypeText(FileType type);
+
+// A failed file-system call: the error and a human-readable description that
+// names the path and the system's reason (the error's own message, e.g.
+// "Permission denied"). The real backend words them, for each operation:
+//   attributesOfItem:         The attributes of “<path>” could not be read: <reason>
+//   contentsOfDirectory:      The folder “<path>” could not be listed: <reason>
+//   moveItemWithoutReplacing: “<from>” could not be moved to “<to>”: <reason>
+struct FileError {
+  std::error_code code;
+  std::string description;
+};
+
+// An item's own attributes (a final symbolic link is not followed).
+struct ItemAttributes {
+  std::optional<FileType> type;  // the platform may report none
+};
+
+struct AttributesResult {
+  std::optional<ItemAttributes> attributes;  // nullopt: could not be read (see error)
+  FileError error;
+};
+
+struct DirectoryListing {
+  // The names of the immediate entries, hidden ones included, "." and ".."
+  // excluded, in the order the system returns them; nullopt on failure.
+  std::optional<std::vector<std::string>> names;
+  FileError error;
+};
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
@@ -36,6 +76,27 @@ class FileSystem {
   // Whether the current user may write `path` (the path unchanged; false when
   // it does not exist).
   virtual bool isWritableFile(const std::string& path) = 0;
+
+  // Whether an item exists at `path`, a final symbolic link followed (a
+  // dangling link counts as missing).
+  virtual bool fileExists(const std::string& path) = 0;
+
+  // The attributes of the item itself, a final symbolic link not followed.
+  virtual AttributesResult attributesOfItem(const std::string& path) = 0;
+
+  virtual DirectoryListing contentsOfDirectory(const std::string& path) = 0;
+
+  // Moves the item at `from` to `to` with one rename that never replaces
+  // anything: when an item exists at `to` (also one that appears during the
+  // call) the move fails. A file system that cannot promise that fails the
+  // move too (on Linux: EINVAL, or ENOSYS from an old kernel); there is no
+  // fallback. nullopt on success.
+  virtual std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
+                                                            const std::string& to) = 0;
+
+  // Whether the volume holding `path` is mounted read-only; nullopt when its
+  // status cannot be read.
+  virtual std::optional<bool> isOnReadOnlyVolume(const std::string& path) = 0;
 };
 
 // The real file system. Made once, kept for the life of the process.

@@ -1,5 +1,16 @@
 // Extended attributes that come from macOS live in the "user." namespace on
 // Linux file systems ("com.apple.quarantine" is "user.com.apple.quarantine").
+//
+// The no-replace move is renameat2 with RENAME_NOREPLACE: the kernel checks
+// and renames in one step, so an item that appears at the destination during
+// the call is never replaced. A file system without that flag answers EINVAL
+// (or an old kernel ENOSYS) and the move fails; there is no plain rename.
+#include <dirent.h>
+#include <fcntl.h>
+#include <stdio.h>  // renameat2, RENAME_NOREPLACE
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>  // ST_RDONLY
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -11,6 +22,44 @@ namespace korvane {
 namespace {
 
 bool holdsNul(const std::string& path) { return path.find('\0') != std::string::npos; }
+
+std::error_code errnoCode(int error) { return std::error_code(error, std::generic_category()); }
+
+std::string quoted(const std::string& path) { return "\u201c" + path + "\u201d"; }
+
+FileError attributesError(const std::string& path, int error) {
+  return {errnoCode(error), "The attributes of " + quoted(path) +
+                                " could not be read: " + errnoCode(error).message()};
+}
+
+FileError listingError(const std::string& path, int error) {
+  return {errnoCode(error),
+          "The folder " + quoted(path) + " could not be listed: " + errnoCode(error).message()};
+}
+
+FileError moveError(const std::string& from, const std::string& to, int error) {
+  return {errnoCode(error), quoted(from) + " could not be moved to " + quoted(to) + ": " +
+                                errnoCode(error).message()};
+}
+
+FileType typeOfMode(mode_t mode) {
+  switch (mode & S_IFMT) {
+    case S_IFDIR:
+      return FileType::directory;
+    case S_IFREG:
+      return FileType::regular;
+    case S_IFLNK:
+      return FileType::symbolicLink;
+    case S_IFSOCK:
+      return FileType::socket;
+    case S_IFCHR:
+      return FileType::characterSpecial;
+    case S_IFBLK:
+      return FileType::blockSpecial;
+    default:
+      return FileType::unknown;  // FIFOs among them
+  }
+}
 
 class LinuxFileSystem final : public FileSystem {
  public:
@@ -37,6 +86,73 @@ class LinuxFileSystem final : public FileSystem {
   bool isWritableFile(const std::string& path) override {
     if (holdsNul(path)) return false;
     return access(path.c_str(), W_OK) == 0;
+  }
+
+  bool fileExists(const std::string& path) override {
+    if (holdsNul(path)) return false;
+    struct stat status;
+    return stat(path.c_str(), &status) == 0;
+  }
+
+  AttributesResult attributesOfItem(const std::string& path) override {
+    AttributesResult result;
+    if (holdsNul(path)) {
+      result.error = attributesError(path, EINVAL);
+      return result;
+    }
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) {
+      result.error = attributesError(path, errno);
+      return result;
+    }
+    result.attributes = ItemAttributes{typeOfMode(status.st_mode)};
+    return result;
+  }
+
+  DirectoryListing contentsOfDirectory(const std::string& path) override {
+    DirectoryListing listing;
+    if (holdsNul(path)) {
+      listing.error = listingError(path, EINVAL);
+      return listing;
+    }
+    DIR* folder = opendir(path.c_str());
+    if (folder == nullptr) {
+      listing.error = listingError(path, errno);
+      return listing;
+    }
+    std::vector<std::string> names;
+    for (;;) {
+      errno = 0;
+      const dirent* entry = readdir(folder);
+      if (entry == nullptr) break;
+      const std::string_view name(entry->d_name);
+      if (name == "." || name == "..") continue;
+      names.emplace_back(name);
+    }
+    const int readError = errno;
+    closedir(folder);
+    if (readError != 0) {
+      listing.error = listingError(path, readError);
+      return listing;
+    }
+    listing.names = std::move(names);
+    return listing;
+  }
+
+  std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
+                                                    const std::string& to) override {
+    if (holdsNul(from) || holdsNul(to)) return moveError(from, to, EINVAL);
+    if (renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0) {
+      return moveError(from, to, errno);
+    }
+    return std::nullopt;
+  }
+
+  std::optional<bool> isOnReadOnlyVolume(const std::string& path) override {
+    if (holdsNul(path)) return std::nullopt;
+    struct statfs status {};
+    if (statfs(path.c_str(), &status) != 0) return std::nullopt;
+    return (status.f_flags & ST_RDONLY) != 0;
   }
 };
 

@@ -3,6 +3,8 @@
 // on temporary folders. Thread: the members say.
 #pragma once
 
+#include "platform/application_folders.h"
+#include "platform/bundles.h"
 #include "platform/file_system.h"
 #include "platform/logger.h"
 #include "platform/workspace.h"
@@ -13,6 +15,8 @@ struct PlatformServices {
   FileSystem& fileSystem;
   Workspace& workspace;
   Logger& logger;
+  BundleReader& bundles;
+  ApplicationFolders& applicationFolders;
 };
 
 // The real backends. Made once, kept for the life of the process.

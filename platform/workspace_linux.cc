@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/main_thread.h"
+#include "platform/running_applications.h"
 #include "platform/workspace.h"
 
 namespace korvane {
@@ -100,6 +101,11 @@ class LinuxWorkspace final : public Workspace {
       return;
     }
     g_bus_get(G_BUS_TYPE_SESSION, nullptr, onSessionBus, request);
+  }
+
+  std::vector<RunningApplication> runningApplications() override {
+    KORVANE_ASSERT_MAIN_THREAD();
+    return runningApplicationsOfThisUser();
   }
 };
 

@@ -7,6 +7,11 @@
 #include <utility>
 
 #include "install_location/channel/argument_rule.h"
+#include "install_location/copies/atomic_replace.h"
+#include "install_location/copies/installed_copies.h"
+#include "install_location/probe/candidate_probe.h"
+#include "install_location/probe/running_instances.h"
+#include "install_location/probe/self_probe.h"
 #include "platform/dispatch_queue.h"
 #include "platform/embedding/method_channel.h"
 #include "platform/file_url.h"
@@ -42,14 +47,14 @@ void MacosInstallLocationChannel::handleMethodCall(const FlutterMethodCall& call
   };
   // Tested in this order; exact, case-sensitive; the first match wins.
   static constexpr std::array<Row, 9> kTable{{
-      {"probe", nullptr},
+      {"probe", &probe},
       {"activateOtherInstance", nullptr},
       {"activateInstalled", nullptr},
-      {"probeCandidate", nullptr},
-      {"scanInstalledCopies", nullptr},
+      {"probeCandidate", &probeCandidate},
+      {"scanInstalledCopies", &scanInstalledCopies},
       {"hasQuarantine", &hasQuarantine},
       {"isDirWritable", &isDirWritable},
-      {"atomicReplace", nullptr},
+      {"atomicReplace", &atomicReplace},
       {"revealInFinder", &revealInFinder},
   }};
   for (const Row& row : kTable) {
@@ -68,6 +73,47 @@ void MacosInstallLocationChannel::onWorker(FlutterResult reply, Work work) {
     mainQueue().async([reply = std::move(reply), value = std::move(value)]() mutable {
       reply(std::move(value));
     });
+  });
+}
+
+void MacosInstallLocationChannel::probe(const FlutterMethodCall&, FlutterResult result,
+                                        const PlatformServices& services) {
+  onWorker(std::move(result),
+           [&services] { return EncodableValue(InstallLocationProbe::probeMap(services)); });
+}
+
+void MacosInstallLocationChannel::probeCandidate(const FlutterMethodCall& call,
+                                                 FlutterResult result,
+                                                 const PlatformServices& services) {
+  std::optional<std::string> path = stringArgument(call.arguments, "path");
+  // The running flag is worked out here, on the main thread, before queueing.
+  const bool running =
+      path.has_value() && InstallLocationProbe::runningAppAtPath(services, *path).has_value();
+  onWorker(std::move(result), [&services, path = std::move(path), running] {
+    return EncodableValue(InstallLocationProbe::probeCandidate(services, path, running));
+  });
+}
+
+void MacosInstallLocationChannel::scanInstalledCopies(const FlutterMethodCall&,
+                                                      FlutterResult result,
+                                                      const PlatformServices& services) {
+  onWorker(std::move(result),
+           [&services, siblings = InstallLocationProbe::runningSiblingPaths(services)] {
+             return EncodableValue(InstallLocationProbe::scanInstalledCopies(services, siblings));
+           });
+}
+
+void MacosInstallLocationChannel::atomicReplace(const FlutterMethodCall& call, FlutterResult result,
+                                                const PlatformServices& services) {
+  std::optional<std::string> temp = stringArgument(call.arguments, "temp");
+  std::optional<std::string> dest = stringArgument(call.arguments, "dest");
+  if (!temp || !dest) {
+    result(EncodableValue(
+        EncodableMap{{"status", "failed"}, {"error", "missing temp/dest arguments"}}));
+    return;
+  }
+  onWorker(std::move(result), [&services, temp = std::move(*temp), dest = std::move(*dest)] {
+    return EncodableValue(InstallLocationProbe::atomicReplace(services, temp, dest));
   });
 }
 

@@ -42,6 +42,14 @@ class MacosInstallLocationChannel {
   // and their replies reach the main queue in the same order.
   static void onWorker(FlutterResult reply, Work work);
 
+  static void probe(const FlutterMethodCall& call, FlutterResult result,
+                    const PlatformServices& services);
+  static void probeCandidate(const FlutterMethodCall& call, FlutterResult result,
+                             const PlatformServices& services);
+  static void scanInstalledCopies(const FlutterMethodCall& call, FlutterResult result,
+                                  const PlatformServices& services);
+  static void atomicReplace(const FlutterMethodCall& call, FlutterResult result,
+                            const PlatformServices& services);
   static void hasQuarantine(const FlutterMethodCall& call, FlutterResult result,
                             const PlatformServices& services);
   static void isDirWritable(const FlutterMethodCall& call, FlutterResult result,

@@ -14,6 +14,7 @@
 #include "platform/main_loop.h"
 #include "platform/main_thread.h"
 #include "testing/capturing_logger.h"
+#include "testing/forwarding_file_system.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
@@ -27,6 +28,7 @@ class RecordingWorkspace final : public Workspace {
   void activateFileViewerSelectingURLs(const std::vector<FileURL>& urls) override {
     revealed.push_back(urls);
   }
+  std::vector<RunningApplication> runningApplications() override { return {}; }
   std::vector<std::vector<FileURL>> revealed;
 };
 
@@ -74,7 +76,8 @@ class ChannelTest : public ::testing::Test {
   RecordingWorkspace workspace_;
   testing::CapturingLogger logger_;
   FileSystem* fileSystem_ = &realFileSystem();
-  PlatformServices services_{*fileSystem_, workspace_, logger_};
+  PlatformServices services_{*fileSystem_, workspace_, logger_, realBundleReader(),
+                             realApplicationFolders()};
 };
 
 // Catches a table compared without regard to case, or matching by prefix.
@@ -167,7 +170,7 @@ TEST_F(ChannelTest, RevealInFinderMakesRelativePathsAbsolute) {
 
 // A file system whose attribute lookups wait until the test lets them go, and
 // which records how many run at once and on which thread.
-class GatedFileSystem final : public FileSystem {
+class GatedFileSystem final : public testing::ForwardingFileSystem {
  public:
   AttributeLookup extendedAttribute(const std::string& path, const std::string&) override {
     std::unique_lock<std::mutex> lock(mutex_);
@@ -212,7 +215,8 @@ class GatedFileSystem final : public FileSystem {
 class OrderingTest : public ChannelTest {
  protected:
   GatedFileSystem gated_;
-  PlatformServices gatedServices_{gated_, workspace_, logger_};
+  PlatformServices gatedServices_{gated_, workspace_, logger_, realBundleReader(),
+                                  realApplicationFolders()};
 
   std::shared_ptr<Reply> sendGated(const std::string& method, EncodableValue args) {
     return sendWith(gatedServices_, method, std::move(args));

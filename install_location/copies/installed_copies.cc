@@ -1,0 +1,102 @@
+#include "install_location/copies/installed_copies.h"
+
+#include <unordered_set>
+
+#include "install_location/probe/bundle_facts.h"
+#include "platform/path_string.h"
+
+namespace korvane::InstallLocationProbe {
+namespace {
+
+constexpr std::string_view kStagingPrefix = ".flc-move.";
+constexpr std::string_view kBundleSuffix = ".app";
+
+// Sets `key` in `map`, replacing an earlier entry with the same key.
+void setEntry(EncodableMap& map, const std::string& key, std::string value) {
+  EncodableMap rebuilt;
+  bool replaced = false;
+  for (const auto& [k, v] : map) {
+    if (const std::string* s = k.asString(); s != nullptr && *s == key) {
+      rebuilt.emplace(k, value);
+      replaced = true;
+    } else {
+      rebuilt.emplace(k, v);
+    }
+  }
+  if (!replaced) rebuilt.emplace(key, std::move(value));
+  map = std::move(rebuilt);
+}
+
+}  // namespace
+
+ResultMap scanInstalledCopies(const PlatformServices& services,
+                              const std::vector<std::string>& runningSiblingPaths) {
+  const std::string canonicalName = canonicalBundleDirName(services);
+  const std::string myBundleId = services.bundles.mainBundle().bundleIdentifier().value_or("");
+  const std::string systemFolder = services.applicationFolders.systemFolder();
+  std::vector<std::string> folders{systemFolder};
+  if (auto user = services.applicationFolders.userFolder()) folders.push_back(std::move(*user));
+
+  const std::unordered_set<std::string> siblings(runningSiblingPaths.begin(),
+                                                 runningSiblingPaths.end());
+  std::unordered_set<std::string> listedPaths;  // standardized paths of the candidates
+  EncodableMap dirErrors;
+  EncodableList candidates;
+  EncodableList staleTemps;
+
+  for (const std::string& folder : folders) {
+    DirectoryListing listing = services.fileSystem.contentsOfDirectory(folder);
+    if (!listing.names) {
+      if (services.fileSystem.fileExists(folder)) {
+        setEntry(dirErrors, folder, listing.error.description);
+      }
+      continue;
+    }
+    for (const std::string& name : *listing.names) {
+      if (name.starts_with(kStagingPrefix)) {
+        staleTemps.emplace_back(appendingPathComponent(folder, name));
+        continue;
+      }
+      if (!name.ends_with(kBundleSuffix)) continue;
+      std::string path = appendingPathComponent(folder, name);
+      const AttributesResult attributes = services.fileSystem.attributesOfItem(path);
+      if (attributes.attributes && attributes.attributes->type == FileType::symbolicLink) continue;
+      if (!services.fileSystem.fileExists(path)) continue;
+      const std::optional<PropertyListStrings> info = services.bundles.infoStrings(path);
+      const std::optional<std::string> id = bundleIdFromInfo(info);
+      if (!id || *id != myBundleId) continue;
+
+      std::string standardized = standardizedPath(path);
+      const bool running = siblings.count(standardized) > 0;
+      listedPaths.insert(std::move(standardized));
+      EncodableMap candidate;
+      candidate.reserve(6);
+      candidate.emplace("path", std::move(path));
+      candidate.emplace("identity", "sameBundle");
+      candidate.emplace("build", EncodableValue::integer(buildFromInfo(info)));
+      candidate.emplace("running", running);
+      candidate.emplace("underApplications", folder == systemFolder);
+      candidate.emplace("isCanonicalName", name == canonicalName);
+      candidates.emplace_back(std::move(candidate));
+    }
+  }
+
+  bool otherInstanceRunning = false;
+  for (const std::string& sibling : runningSiblingPaths) {
+    if (listedPaths.count(sibling) == 0) {
+      otherInstanceRunning = true;
+      break;
+    }
+  }
+
+  ResultMap map;
+  map.reserve(5);
+  map.emplace("status", dirErrors.empty() ? "ok" : "partial");
+  map.emplace("dirErrors", std::move(dirErrors));
+  map.emplace("candidates", std::move(candidates));
+  map.emplace("staleTemps", std::move(staleTemps));
+  map.emplace("otherInstanceRunning", otherInstanceRunning);
+  return map;
+}
+
+}  // namespace korvane::InstallLocationProbe

@@ -1,0 +1,45 @@
+// Application bundles: the information property list of a bundle on disk and
+// the bundle of the running process.
+//
+// Thread: any; meant for the worker queue (the main thread reads only the
+// running bundle's identifier). Stateless, apart from what the backend reads
+// once at start.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "platform/property_list.h"
+
+namespace korvane {
+
+// The running process's bundle.
+struct MainBundle {
+  // The bundle directory's path (absolute, no trailing "/").
+  std::string path;
+  // The string entries of its information property list; nullopt when it has
+  // none or it is unreadable.
+  std::optional<PropertyListStrings> info;
+
+  // The value of `key` among the info values, when it is a string.
+  std::optional<std::string> infoValue(const std::string& key) const;
+  // "CFBundleIdentifier".
+  std::optional<std::string> bundleIdentifier() const { return infoValue("CFBundleIdentifier"); }
+};
+
+class BundleReader {
+ public:
+  virtual ~BundleReader() = default;
+
+  // The string entries of "<bundlePath>/Contents/Info.plist"; nullopt when
+  // the file is missing, unreadable or not a dictionary.
+  virtual std::optional<PropertyListStrings> infoStrings(const std::string& bundlePath) = 0;
+
+  // The running process's bundle, read afresh on each call.
+  virtual MainBundle mainBundle() = 0;
+};
+
+// The real reader. Made once, kept for the life of the process.
+BundleReader& realBundleReader();
+
+}  // namespace korvane

@@ -1,0 +1,144 @@
+// The property-list reader: POSIX for the file, libplist for the parse, the
+// checks in property_list_check.h in between.
+#include <fcntl.h>
+#include <plist/plist.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "platform/property_list.h"
+#include "platform/property_list_check.h"
+
+namespace korvane {
+namespace {
+
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+struct PlistDeleter {
+  void operator()(void* node) const { plist_free(node); }
+};
+using PlistNode = std::unique_ptr<void, PlistDeleter>;
+
+struct MallocDeleter {
+  void operator()(void* p) const { std::free(p); }
+};
+
+constexpr uint8_t kBinaryMagic[] = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
+constexpr uint8_t kBinaryPrefix[] = {'b', 'p', 'l', 'i', 's', 't'};
+constexpr uint8_t kUtf8ByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+
+bool startsWith(std::span<const uint8_t> bytes, std::span<const uint8_t> prefix) {
+  return bytes.size() >= prefix.size() &&
+         std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
+}
+
+// Reads the whole regular file behind `fd`; nullopt when it is larger than
+// the limit or a read fails. Reads at most one byte past the limit, so a file
+// that grows while it is read cannot make this read more. Once the size the
+// file had when it was opened has arrived, it stops without the extra read
+// that would only confirm the end (a file of reported size 0, as in /proc,
+// is read to its end).
+std::optional<std::vector<uint8_t>> readAll(int fd, off_t sizeHint) {
+  constexpr size_t kCeiling = kMaxPropertyListBytes + 1;
+  if (static_cast<size_t>(sizeHint) >= kCeiling) return std::nullopt;
+  std::vector<uint8_t> bytes(std::min<size_t>(static_cast<size_t>(sizeHint) + 1, kCeiling));
+  size_t filled = 0;
+  for (;;) {
+    if (filled == bytes.size()) {
+      if (bytes.size() == kCeiling) return std::nullopt;
+      bytes.resize(std::min(bytes.size() * 2, kCeiling));
+    }
+    const ssize_t n = read(fd, bytes.data() + filled, bytes.size() - filled);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    filled += static_cast<size_t>(n);
+    if (sizeHint > 0 && filled == static_cast<size_t>(sizeHint)) break;
+  }
+  if (filled > kMaxPropertyListBytes) return std::nullopt;
+  bytes.resize(filled);
+  return bytes;
+}
+
+}  // namespace
+
+std::optional<PropertyListStrings> parsePropertyListStrings(std::span<const uint8_t> bytes) {
+  if (bytes.empty() || bytes.size() > kMaxPropertyListBytes) return std::nullopt;
+  plist_t parsed = nullptr;
+  if (startsWith(bytes, kBinaryMagic)) {
+    if (checkBinaryPropertyList(bytes) != PropertyListCheck::ok) return std::nullopt;
+    plist_from_bin(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()),
+                   &parsed);
+  } else if (startsWith(bytes, kBinaryPrefix)) {
+    return std::nullopt;  // another binary format version
+  } else {
+    if (startsWith(bytes, kUtf8ByteOrderMark)) bytes = bytes.subspan(sizeof(kUtf8ByteOrderMark));
+    if (bytes.empty() || checkXmlPropertyList(bytes) != PropertyListCheck::ok) return std::nullopt;
+    plist_from_xml(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()),
+                   &parsed);
+  }
+  PlistNode root(parsed);
+  if (!root || plist_get_node_type(root.get()) != PLIST_DICT) return std::nullopt;
+
+  PropertyListStrings strings;
+  plist_dict_iter rawIter = nullptr;
+  plist_dict_new_iter(root.get(), &rawIter);
+  std::unique_ptr<void, MallocDeleter> iter(rawIter);
+  if (!iter) return std::nullopt;
+  for (;;) {
+    char* rawKey = nullptr;
+    plist_t value = nullptr;
+    plist_dict_next_item(root.get(), iter.get(), &rawKey, &value);
+    std::unique_ptr<char, MallocDeleter> key(rawKey);
+    if (!key) break;
+    // A binary dictionary may repeat a key; as in XML, the last entry wins,
+    // also when it is not a string.
+    if (value != nullptr && plist_get_node_type(value) == PLIST_STRING) {
+      uint64_t length = 0;
+      const char* text = plist_get_string_ptr(value, &length);
+      strings[key.get()] = text != nullptr ? std::string(text, length) : std::string();
+    } else {
+      strings.erase(key.get());
+    }
+  }
+  return strings;
+}
+
+std::optional<PropertyListStrings> readPropertyListStrings(const std::string& path) {
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+  int fd;
+  do {
+    fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return std::nullopt;
+  FileDescriptor file(fd);
+  struct stat status {};
+  if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > kMaxPropertyListBytes) {
+    return std::nullopt;
+  }
+  std::optional<std::vector<uint8_t>> bytes = readAll(file.get(), status.st_size);
+  if (!bytes) return std::nullopt;
+  return parsePropertyListStrings(*bytes);
+}
+
+}  // namespace korvane

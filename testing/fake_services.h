@@ -1,0 +1,97 @@
+// Services for tests of the install-location operations: the real backends
+// where they can show the behaviour, with the parts a test must control
+// (the running bundle, the application folders, the running applications,
+// injected faults) made settable. Thread: the test's own, except where the
+// operations call them from the worker queue (plain reads of fixed state).
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/services.h"
+#include "testing/capturing_logger.h"
+#include "testing/forwarding_file_system.h"
+
+namespace korvane::testing {
+
+// Reads bundles on disk for real; the running bundle is whatever the test says.
+class TestBundleReader final : public BundleReader {
+ public:
+  std::optional<PropertyListStrings> infoStrings(const std::string& bundlePath) override {
+    ++infoReads;
+    return realBundleReader().infoStrings(bundlePath);
+  }
+  MainBundle mainBundle() override { return main; }
+
+  MainBundle main;
+  std::atomic<int> infoReads{0};  // the worker queue reads bundles too
+};
+
+class TestApplicationFolders final : public ApplicationFolders {
+ public:
+  std::string systemFolder() override { return system; }
+  std::optional<std::string> userFolder() override { return user; }
+
+  std::string system;
+  std::optional<std::string> user;
+};
+
+// Lists the running applications the test sets; records reveals.
+class FakeWorkspace final : public Workspace {
+ public:
+  void activateFileViewerSelectingURLs(const std::vector<FileURL>& urls) override {
+    revealed.push_back(urls);
+  }
+  std::vector<RunningApplication> runningApplications() override { return running; }
+
+  std::vector<RunningApplication> running;
+  std::vector<std::vector<FileURL>> revealed;
+};
+
+// The real file system, with hooks to inject one fault at a time.
+class FaultyFileSystem final : public ForwardingFileSystem {
+ public:
+  AttributesResult attributesOfItem(const std::string& path) override {
+    if (beforeAttributes) beforeAttributes(path);
+    return ForwardingFileSystem::attributesOfItem(path);
+  }
+  DirectoryListing contentsOfDirectory(const std::string& path) override {
+    if (listingFault && listingFault->first == path) {
+      return DirectoryListing{std::nullopt, listingFault->second};
+    }
+    return ForwardingFileSystem::contentsOfDirectory(path);
+  }
+  std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
+                                                    const std::string& to) override {
+    if (beforeMove) beforeMove(from, to);
+    return ForwardingFileSystem::moveItemWithoutReplacing(from, to);
+  }
+  std::optional<bool> isOnReadOnlyVolume(const std::string& path) override {
+    if (readOnlyVolume) return *readOnlyVolume;
+    return ForwardingFileSystem::isOnReadOnlyVolume(path);
+  }
+
+  // The listing of this folder fails with this error.
+  std::optional<std::pair<std::string, FileError>> listingFault;
+  // Runs before each attributes read (e.g. to remove the entry).
+  std::function<void(const std::string&)> beforeAttributes;
+  // Runs just before the move (e.g. to take the destination).
+  std::function<void(const std::string&, const std::string&)> beforeMove;
+  // Overrides the volume flag: a value, or nullopt inside for "cannot be read".
+  std::optional<std::optional<bool>> readOnlyVolume;
+};
+
+// All of the above together, as the operations take them.
+struct TestServices {
+  FaultyFileSystem fileSystem;
+  FakeWorkspace workspace;
+  CapturingLogger logger;
+  TestBundleReader bundles;
+  TestApplicationFolders folders;
+  PlatformServices services{fileSystem, workspace, logger, bundles, folders};
+};
+
+}  // namespace korvane::testing
