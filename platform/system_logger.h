@@ -1,0 +1,23 @@
+// The system logger (os_log's counterpart): messages of a subsystem and a
+// category at a level. Error-level lines go to syslog and to standard error
+// as "<timestamp> <process>[<pid>] [<subsystem>:<category>] <message>".
+//
+// Thread: any.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace korvane {
+
+class SystemLogger {
+ public:
+  virtual ~SystemLogger() = default;
+  virtual void error(std::string_view message) = 0;
+};
+
+// A logger for `subsystem` and `category`.
+std::unique_ptr<SystemLogger> makeSystemLogger(std::string subsystem, std::string category);
+
+}  // namespace korvane
