@@ -10,12 +10,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "platform/embedding/standard_method_codec.h"
+#include "testing/bundle_maker.h"
 #include "testing/interface_test_client.h"
 #include "testing/temp_dir.h"
 
@@ -27,7 +29,8 @@ using namespace std::chrono_literals;
 // A running `korvane`, its standard output and error captured.
 class HostProcess {
  public:
-  explicit HostProcess(const std::vector<std::string>& args) {
+  explicit HostProcess(const std::vector<std::string>& args,
+                       std::string binary = KORVANE_HOST_BINARY) {
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;
     pid_ = fork();
@@ -37,7 +40,6 @@ class HostProcess {
       close(out[0]);
       close(err[0]);
       std::vector<char*> argv;
-      std::string binary = KORVANE_HOST_BINARY;
       argv.push_back(binary.data());
       std::vector<std::string> copy = args;
       for (auto& a : copy) argv.push_back(a.data());
@@ -110,6 +112,8 @@ EncodableValue pathArgs(const std::string& path) {
 class HostProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The host's login items and preferences live in this test's folder.
+    setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
     socket_ = dir_.file("interface.sock");
     host_ = std::make_unique<HostProcess>(std::vector<std::string>{"--interface-socket", socket_});
     ready_ = host_->readLine();
@@ -244,6 +248,63 @@ TEST_F(HostProcessTest, AnswersTheQueuedOperations) {
   EXPECT_EQ(byId[3], codec.encodeSuccessEnvelope(EncodableMap{{"identity", "absent"},
                                                               {"build", EncodableValue::integer(0)},
                                                               {"running", false}}));
+}
+
+// Catches the launch-at-startup channel not wired into the host, or a setting
+// that does not reach the desktop's autostart folder.
+TEST_F(HostProcessTest, LaunchAtStartupTurnsTheAutostartEntryOnAndOff) {
+  ASSERT_FALSE(ready_.empty());
+  const auto& codec = StandardMethodCodec::instance();
+  testing::InterfaceTestClient client(socket_);
+  ASSERT_TRUE(client.connected());
+  auto ask = [&](uint32_t id, const std::string& method, EncodableValue args) {
+    client.sendMessage(id, "launch_at_startup", encodeCall(method, std::move(args)));
+    const auto& replies = client.awaitReplies(id);
+    return replies.size() >= id ? replies[id - 1].payload : std::vector<uint8_t>{};
+  };
+  EXPECT_EQ(ask(1, "launchAtStartupIsEnabled", {}), codec.encodeSuccessEnvelope(false));
+  // The host runs from a build folder: no bundle identifier, so no entry can be named.
+  EXPECT_EQ(ask(2, "launchAtStartupSetEnabled", EncodableMap{{"setEnabledValue", true}}),
+            codec.encodeSuccessEnvelope(EncodableValue()));
+  EXPECT_EQ(ask(3, "launchAtStartupIsEnabled", {}), codec.encodeSuccessEnvelope(false));
+  EXPECT_EQ(ask(4, "launchAtStartupIsenabled", {}), std::vector<uint8_t>{});
+}
+
+// Catches a setting that does not reach the desktop's autostart folder when
+// the host runs from a bundle, as an installed copy does.
+TEST(HostFromBundle, LaunchAtStartupWritesAndRemovesTheAutostartEntry) {
+  testing::TempDir dir;
+  setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+  const std::string bundle = dir.file("Korvane.app");
+  ASSERT_TRUE(testing::makeBundle(bundle, {{"CFBundleIdentifier", "com.example.korvane"},
+                                           {"CFBundleName", "Korvane"},
+                                           {"CFBundleVersion", "7"}}));
+  std::filesystem::create_directories(bundle + "/Contents/MacOS");
+  std::filesystem::copy_file(KORVANE_HOST_BINARY, bundle + "/Contents/MacOS/korvane");
+  const std::string socket = dir.file("s.sock");
+  HostProcess host({"--interface-socket", socket}, bundle + "/Contents/MacOS/korvane");
+  ASSERT_EQ(host.readLine(), "interface-socket=" + socket + "\n");
+
+  const auto& codec = StandardMethodCodec::instance();
+  testing::InterfaceTestClient client(socket);
+  ASSERT_TRUE(client.connected());
+  uint32_t id = 0;
+  auto ask = [&](const std::string& method, EncodableValue args) {
+    client.sendMessage(++id, "launch_at_startup", encodeCall(method, std::move(args)));
+    const auto& replies = client.awaitReplies(id);
+    return replies.size() >= id ? replies[id - 1].payload : std::vector<uint8_t>{};
+  };
+  const std::string entry = dir.file("config/autostart/com.example.korvane.desktop");
+  struct stat st;
+  EXPECT_EQ(ask("launchAtStartupIsEnabled", {}), codec.encodeSuccessEnvelope(false));
+  EXPECT_EQ(ask("launchAtStartupSetEnabled", EncodableMap{{"setEnabledValue", true}}),
+            codec.encodeSuccessEnvelope(EncodableValue()));
+  EXPECT_EQ(stat(entry.c_str(), &st), 0) << entry;
+  EXPECT_EQ(ask("launchAtStartupIsEnabled", {}), codec.encodeSuccessEnvelope(true));
+  EXPECT_EQ(ask("launchAtStartupSetEnabled", EncodableMap{{"setEnabledValue", false}}),
+            codec.encodeSuccessEnvelope(EncodableValue()));
+  EXPECT_NE(stat(entry.c_str(), &st), 0);
+  EXPECT_EQ(ask("launchAtStartupIsEnabled", {}), codec.encodeSuccessEnvelope(false));
 }
 
 }  // namespace

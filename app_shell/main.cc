@@ -7,6 +7,7 @@
 
 #include "app_shell/host_options.h"
 #include "install_location/channel/macos_install_location_channel.h"
+#include "login_item/launch_at_startup_channel.h"
 #include "platform/embedding/flutter_engine.h"
 #include "platform/logger.h"
 #include "platform/main_loop.h"
@@ -24,6 +25,9 @@ int main(int argc, char** argv) {
   }
 
   FlutterEngine engine(systemLogger());
+  // The launch-at-startup handler first, then (once they exist) the plug-ins,
+  // then the install-location channel, as the main window wires them.
+  registerLaunchAtStartupChannel(engine.binaryMessenger());
   MacosInstallLocationChannel::register_(engine.binaryMessenger());
   if (auto failure = engine.start(parsed.options.interfaceSocket)) {
     std::fprintf(stderr, "korvane: %s\n", failure->message.c_str());
