@@ -11,12 +11,19 @@
 //     job list has one job per entry of that folder: "Label" the file name
 //     without ".desktop", "OnDemand" whether the entry is enabled.
 //
+// The folder is worked out on each call (the environment is read afresh), so
+// a change of XDG_CONFIG_HOME applies to the next call. An identifier that is
+// empty or holds "/" or NUL is refused: no entry is ever made outside the
+// folder.
+//
 // Thread: main thread (the module that uses them runs there).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/bundles.h"
 #include "platform/embedding/encodable_value.h"
 
 namespace korvane {
@@ -47,7 +54,14 @@ class LoginItems {
   virtual std::optional<EncodableValue> userJobDictionaries() = 0;
 };
 
-// The real login items. Made once, kept for the life of the process.
+// The real login items, for the running bundle (realBundleReader()). Made
+// once, kept for the life of the process.
 LoginItems& realLoginItems();
+
+// Autostart login items for the main bundle that `bundles` reports (asked on
+// each call; "CFBundleIdentifier" names the entry, "CFBundleName" is its
+// display name). `bundles` must outlive the result. What realLoginItems() is
+// made of; tests give their own bundle.
+std::unique_ptr<LoginItems> makeAutostartLoginItems(BundleReader& bundles);
 
 }  // namespace korvane
