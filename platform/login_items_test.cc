@@ -13,6 +13,7 @@
 
 #include "platform/desktop_exec.h"
 #include "platform/proc_link.h"
+#include "testing/child_process.h"
 #include "testing/fake_services.h"
 #include "testing/temp_dir.h"
 
@@ -228,6 +229,44 @@ TEST_F(LoginItemsTest, HostileIdentifiersAreRefused) {
   }
   EXPECT_EQ(namesIn(autostart()), std::set<std::string>{});
   EXPECT_EQ(namesIn(temp.file("config")), (std::set<std::string>{"autostart", "victim.desktop"}));
+}
+
+// Catches a refused write reported as success, or its error without the
+// folder and the reason.
+TEST_F(LoginItemsTest, ReadOnlyAutostartFolder) {
+  if (!testing::canSwitchUser()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  ASSERT_EQ(chmod(temp.path().c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(temp.file("config").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(autostart().c_str(), 0755), 0);
+  writeText(entry("helper"), "[Desktop Entry]\n");
+  const int status = testing::runInChild(
+      [&] {
+        auto error = items->registerMainApp();
+        if (!error || error->localizedDescription.find(autostart()) == std::string::npos ||
+            error->localizedDescription.find("Permission denied") == std::string::npos)
+          return 1;
+        if (items->setLoginItemEnabled("helper", false)) return 2;
+        if (!items->unregisterLoginItem("helper")) return 3;
+        return items->userJobDictionaries().has_value() ? 0 : 4;
+      },
+      testing::kNobody);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(namesIn(autostart()), std::set<std::string>{"helper.desktop"});
+}
+
+// Catches the real login items reading the environment once, or making an
+// entry for a bundle without an identifier.
+TEST_F(LoginItemsTest, RealItemsFollowTheEnvironment) {
+  if (realBundleReader().mainBundle().bundleIdentifier()) GTEST_SKIP() << "the test has a bundle";
+  EXPECT_TRUE(realLoginItems().setLoginItemEnabled("helper", true));
+  EXPECT_EQ(access(entry("helper").c_str(), F_OK), 0);
+  setConfigHome(temp.file("second"));
+  EXPECT_TRUE(realLoginItems().setLoginItemEnabled("helper", true));
+  EXPECT_EQ(access(temp.file("second/autostart/helper.desktop").c_str(), F_OK), 0);
+  auto error = realLoginItems().registerMainApp();
+  ASSERT_TRUE(error.has_value());
+  EXPECT_EQ(error->localizedDescription, "the application has no bundle identifier");
+  EXPECT_EQ(realLoginItems().mainAppStatus(), AppServiceStatus::notRegistered);
 }
 
 // Catches paths that a launcher would split, expand or read as field codes:

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "testing/capturing_logger.h"
+#include "testing/child_process.h"
 #include "testing/fake_services.h"
 #include "testing/temp_dir.h"
 
@@ -174,6 +175,42 @@ TEST_F(UserDefaultsTest, WriteFailuresAreLogged) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("[user-defaults] ", 0), 0u) << lines[0];
   EXPECT_NE(lines[0].find(temp.file("plain")), std::string::npos) << lines[0];
+}
+
+// Catches a refused write passing unlogged, or an unreadable file replaced
+// (its other keys lost).
+TEST_F(UserDefaultsTest, PermissionDenied) {
+  if (!testing::canSwitchUser()) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+  ASSERT_EQ(chmod(temp.path().c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(temp.file("config").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(folder().c_str(), 0755), 0);
+  const std::string original = plist("<dict><key>keep</key><true/></dict>");
+  writeText(file(), original);
+  ASSERT_EQ(chmod(file().c_str(), 0600), 0);
+  const int status = testing::runInChild(
+      [&] {
+        if (defaults->boolForKey("keep")) return 1;  // cannot be read: false
+        defaults->setBool(true, kFlag);
+        const auto lines = logger.lines();
+        if (lines.size() != 1 || lines[0].find(file()) == std::string::npos ||
+            lines[0].find("Permission denied") == std::string::npos)
+          return 2;
+        return 0;
+      },
+      testing::kNobody);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(readText(file()), original);
+  EXPECT_EQ(namesIn(folder()), std::set<std::string>{"preferences.plist"});
+}
+
+// Catches the standard defaults reading the environment only once.
+TEST_F(UserDefaultsTest, StandardDefaultsFollowTheEnvironment) {
+  standardUserDefaults().setBool(true, kFlag);
+  EXPECT_TRUE(standardUserDefaults().boolForKey(kFlag));
+  setenv("XDG_CONFIG_HOME", temp.file("second").c_str(), 1);
+  EXPECT_FALSE(standardUserDefaults().boolForKey(kFlag));
+  standardUserDefaults().setBool(true, kFlag);
+  EXPECT_EQ(namesIn(temp.path()), (std::set<std::string>{"config", "second"}));
 }
 
 // Catches a bundle identifier that names a folder outside the configuration
