@@ -50,7 +50,8 @@ class LoginItems {
   // The older on/off call for the helper `identifier`; true when it took effect.
   virtual bool setLoginItemEnabled(const std::string& identifier, bool enabled) = 0;
   // The user domain's job list: a list of string-keyed maps ("Label",
-  // "OnDemand"), or nullopt when there is none.
+  // "OnDemand"), sorted by label, or nullopt when there is none (the
+  // autostart folder is missing or cannot be read).
   virtual std::optional<EncodableValue> userJobDictionaries() = 0;
 };
 
