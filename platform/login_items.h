@@ -11,12 +11,19 @@
 //     job list has one job per entry of that folder: "Label" the file name
 //     without ".desktop", "OnDemand" whether the entry is enabled.
 //
+// The folder is worked out on each call (the environment is read afresh), so
+// a change of XDG_CONFIG_HOME applies to the next call. An identifier that is
+// empty or holds "/" or NUL is refused: no entry is ever made outside the
+// folder.
+//
 // Thread: main thread (the module that uses them runs there).
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "platform/bundles.h"
 #include "platform/embedding/encodable_value.h"
 
 namespace korvane {
@@ -43,11 +50,19 @@ class LoginItems {
   // The older on/off call for the helper `identifier`; true when it took effect.
   virtual bool setLoginItemEnabled(const std::string& identifier, bool enabled) = 0;
   // The user domain's job list: a list of string-keyed maps ("Label",
-  // "OnDemand"), or nullopt when there is none.
+  // "OnDemand"), sorted by label, or nullopt when there is none (the
+  // autostart folder is missing or cannot be read).
   virtual std::optional<EncodableValue> userJobDictionaries() = 0;
 };
 
-// The real login items. Made once, kept for the life of the process.
+// The real login items, for the running bundle (realBundleReader()). Made
+// once, kept for the life of the process.
 LoginItems& realLoginItems();
+
+// Autostart login items for the main bundle that `bundles` reports (asked on
+// each call; "CFBundleIdentifier" names the entry, "CFBundleName" is its
+// display name). `bundles` must outlive the result. What realLoginItems() is
+// made of; tests give their own bundle.
+std::unique_ptr<LoginItems> makeAutostartLoginItems(BundleReader& bundles);
 
 }  // namespace korvane

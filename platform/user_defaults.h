@@ -2,11 +2,20 @@
 // property list at "$XDG_CONFIG_HOME/<bundle identifier>/preferences.plist",
 // written through a temporary file and a rename; a corrupt file reads as
 // empty and is kept aside (renamed with a suffix) before it is replaced.
+// "korvane" stands in for the identifier when the bundle has none.
+//
+// Nothing is cached: each call reads the file, and the folder is worked out
+// afresh from the environment, so a change of XDG_CONFIG_HOME applies to the
+// next call.
 //
 // Thread: main thread.
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "platform/bundles.h"
+#include "platform/logger.h"
 
 namespace korvane {
 
@@ -19,7 +28,13 @@ class UserDefaults {
   virtual void setBool(bool value, const std::string& key) = 0;
 };
 
-// The standard user defaults. Made once, kept for the life of the process.
+// The standard user defaults (realBundleReader(), systemLogger()). Made once,
+// kept for the life of the process.
 UserDefaults& standardUserDefaults();
+
+// User defaults of the main bundle that `bundles` reports, logging write
+// failures to `logger`; both must outlive the result. What
+// standardUserDefaults() is made of; tests give their own.
+std::unique_ptr<UserDefaults> makePropertyListUserDefaults(BundleReader& bundles, Logger& logger);
 
 }  // namespace korvane

@@ -1,0 +1,106 @@
+#include "platform/system_logger.h"
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <map>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/system_version.h"
+
+namespace korvane {
+namespace {
+
+// Runs `body` with standard error sent into a file; returns what it wrote.
+template <class Body>
+std::string captureStderr(Body body) {
+  FILE* sink = tmpfile();
+  if (sink == nullptr) return {};
+  fflush(stderr);
+  const int saved = dup(STDERR_FILENO);
+  dup2(fileno(sink), STDERR_FILENO);
+  body();
+  dup2(saved, STDERR_FILENO);
+  close(saved);
+  std::string text;
+  rewind(sink);
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, sink)) > 0) text.append(buffer, n);
+  fclose(sink);
+  return text;
+}
+
+bool isTimestamp(std::string_view stamp) {
+  constexpr std::string_view shape = "dddd-dd-dd dd:dd:dd.ddd";
+  if (stamp.size() != shape.size()) return false;
+  for (size_t i = 0; i < shape.size(); ++i) {
+    if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(stamp[i]))
+                        : stamp[i] != shape[i])
+      return false;
+  }
+  return true;
+}
+
+// Catches a line without the stamp, process, pid or subsystem tag, a message
+// altered (format directives expanded), or lines of two threads interleaved.
+TEST(SystemLoggerLinux, WritesWholeTaggedLinesFromManyThreads) {
+  constexpr int kThreads = 4;
+  constexpr int kLines = 200;
+  const std::string text = captureStderr([] {
+    auto first = makeSystemLogger("dev.korvane.login", "main");
+    auto second = makeSystemLogger("dev.korvane.other", "cat");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+      threads.emplace_back([&, t] {
+        for (int i = 0; i < kLines; ++i) {
+          (t % 2 ? *second : *first)
+              .error("Failed to enable launch at login: %s " +
+                     std::string(300, static_cast<char>('a' + t)));
+        }
+      });
+    }
+    for (auto& thread : threads) thread.join();
+  });
+  const std::string prefix =
+      std::string(" ") + program_invocation_short_name + "[" + std::to_string(getpid()) + "] ";
+  std::map<std::string, int> counts;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = text.substr(start, end - start);
+    ASSERT_GT(line.size(), 23 + prefix.size()) << line;
+    ASSERT_TRUE(isTimestamp(std::string_view(line).substr(0, 23))) << line;
+    ASSERT_EQ(line.substr(23, prefix.size()), prefix) << line;
+    ++counts[line.substr(23 + prefix.size())];
+  }
+  EXPECT_EQ(start, text.size());
+  std::map<std::string, int> expected;
+  for (int t = 0; t < kThreads; ++t) {
+    expected[std::string(t % 2 ? "[dev.korvane.other:cat] " : "[dev.korvane.login:main] ") +
+             "Failed to enable launch at login: %s " +
+             std::string(300, static_cast<char>('a' + t))] = kLines;
+  }
+  EXPECT_EQ(counts, expected);
+}
+
+// Catches a comparison that picks the older login-item mechanism on Linux, or
+// one that claims versions after 13.0.0.
+TEST(SystemVersionLinux, ReportsThirteen) {
+  const struct {
+    int major, minor, patch;
+    bool atLeast;
+  } cases[] = {{11, 0, 0, true},  {12, 99, 99, true}, {13, 0, 0, true},
+               {13, 0, 1, false}, {13, 1, 0, false},  {14, 0, 0, false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(realSystemVersion().isAtLeast(c.major, c.minor, c.patch), c.atLeast)
+        << c.major << "." << c.minor << "." << c.patch;
+  }
+}
+
+}  // namespace
+}  // namespace korvane
