@@ -129,6 +129,7 @@ TEST_F(LaunchAtLoginTest, OnlyEnabledReadsTrue) {
 
 // Catches enabling without a fresh registration, or extra calls.
 TEST_F(LaunchAtLoginTest, EnablingAlwaysEndsWithAFreshRegistration) {
+  LaunchAtLogin::publisher();  // made first: its first read is not part of the set
   LaunchAtLogin::setIsEnabled(true);
   EXPECT_EQ(events, std::vector<std::string>{"register"});
   events.clear();
@@ -232,6 +233,7 @@ TEST_F(LaunchAtLoginTest, OlderMechanismReadsTheJobList) {
     items_.jobs = c.jobs;
     EXPECT_EQ(LaunchAtLogin::isEnabled(), c.expected);
   }
+  LaunchAtLogin::publisher();  // made first: its first read is not part of the set
   events.clear();
   LaunchAtLogin::setIsEnabled(true);
   EXPECT_EQ(events,
@@ -291,6 +293,17 @@ TEST_F(LaunchAtLoginTest, NoBundleIdentifierKeepsGoing) {
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Catches a publisher whose first value is not the state read when it was
+// made: made by the setter itself, it starts from the state after the change.
+TEST_F(LaunchAtLoginTest, PublisherMadeByTheSetterStartsFromTheNewState) {
+  items_.registerError = "refused";  // the state stays off
+  LaunchAtLogin::setIsEnabled(true);
+  std::vector<bool> seen;
+  LaunchAtLogin::publisher().subscribe([&](bool v) { seen.push_back(v); });
+  EXPECT_EQ(seen, std::vector<bool>{true})
+      << "the requested value, sent after the subject was made";
 }
 
 }  // namespace
