@@ -4,10 +4,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 
 #include "login_item/launch_at_startup_channel.h"
+#include "testing/temp_dir.h"
 
 namespace korvane {
 namespace {
@@ -304,6 +307,60 @@ TEST_F(LaunchAtLoginTest, PublisherMadeByTheSetterStartsFromTheNewState) {
   LaunchAtLogin::publisher().subscribe([&](bool v) { seen.push_back(v); });
   EXPECT_EQ(seen, std::vector<bool>{true})
       << "the requested value, sent after the subject was made";
+}
+
+// The module over the real autostart entries in a temporary config folder.
+class RealAutostartTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
+    LaunchAtLogin::configure(services_);
+  }
+  FlutterResultValue call(const std::string& method, EncodableValue args = {}) {
+    std::optional<FlutterResultValue> reply;
+    handleLaunchAtStartupCall({method, std::move(args)},
+                              FlutterResult([&](FlutterResultValue v) { reply = std::move(v); }));
+    return reply.value_or(FlutterResultValue(FlutterMethodNotImplemented));
+  }
+  std::string entry() { return dir_.file("config/autostart/com.example.korvane.desktop"); }
+
+  testing::TempDir dir_;
+  FakeBundles bundles_;
+  std::unique_ptr<LoginItems> items_ = makeAutostartLoginItems(bundles_);
+  FakeDefaults defaults_;
+  FakeVersion version_;
+  CapturingSystemLogger logger_;
+  LoginItemServices services_{*items_, defaults_, version_, bundles_, logger_};
+};
+
+// Catches a disabled entry read as on, or a setting that does not reach the folder.
+TEST_F(RealAutostartTest, ChannelTurnsTheEntryOnAndOff) {
+  const FlutterResultValue on = EncodableValue(true), off = EncodableValue(false);
+  EXPECT_EQ(call("launchAtStartupSetEnabled", EncodableMap{{"setEnabledValue", true}}),
+            FlutterResultValue(EncodableValue()));
+  EXPECT_TRUE(std::filesystem::exists(entry()));
+  EXPECT_EQ(call("launchAtStartupIsEnabled"), on);
+  { std::ofstream(entry(), std::ios::app) << "Hidden=true\n"; }
+  EXPECT_EQ(call("launchAtStartupIsEnabled"), off) << "a disabled entry";
+  EXPECT_EQ(call("launchAtStartupSetEnabled", EncodableMap{{"setEnabledValue", false}}),
+            FlutterResultValue(EncodableValue()));
+  EXPECT_FALSE(std::filesystem::exists(entry()));
+  EXPECT_EQ(call("launchAtStartupIsEnabled"), off);
+  EXPECT_TRUE(logger_.lines.empty());
+}
+
+// Catches a refused registration not logged, or not published as requested.
+TEST_F(RealAutostartTest, UnwritableConfigFolderLogsTheEnableLine) {
+  std::ofstream(dir_.file("config")) << "a file where the folder should be";
+  std::vector<bool> published;
+  LaunchAtLogin::publisher().subscribe([&](bool v) { published.push_back(v); });
+  call("launchAtStartupSetEnabled", EncodableMap{{"setEnabledValue", true}});
+  ASSERT_EQ(logger_.lines.size(), 1u);
+  EXPECT_TRUE(logger_.lines[0].starts_with("Failed to enable launch at login: "))
+      << logger_.lines[0];
+  EXPECT_NE(logger_.lines[0].find(dir_.file("config")), std::string::npos) << logger_.lines[0];
+  EXPECT_EQ(published, (std::vector<bool>{false, true}));
+  EXPECT_EQ(call("launchAtStartupIsEnabled"), FlutterResultValue(EncodableValue(false)));
 }
 
 }  // namespace
