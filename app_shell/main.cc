@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "app_shell/generated_plugin_registrant.h"
 #include "app_shell/host_options.h"
 #include "install_location/channel/macos_install_location_channel.h"
 #include "login_item/launch_at_startup_channel.h"
@@ -25,9 +26,11 @@ int main(int argc, char** argv) {
   }
 
   FlutterEngine engine(systemLogger());
-  // The launch-at-startup handler first, then (once they exist) the plug-ins,
-  // then the install-location channel, as the main window wires them.
+  // The launch-at-startup handler first, then the plug-ins, then the
+  // install-location channel, as the main window wires them.
   registerLaunchAtStartupChannel(engine.binaryMessenger());
+  RecordingPluginRegistry plugins(engine.binaryMessenger());
+  RegisterGeneratedPlugins(plugins);
   MacosInstallLocationChannel::register_(engine.binaryMessenger());
   if (auto failure = engine.start(parsed.options.interfaceSocket)) {
     std::fprintf(stderr, "korvane: %s\n", failure->message.c_str());
