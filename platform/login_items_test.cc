@@ -15,24 +15,15 @@
 #include "platform/proc_link.h"
 #include "testing/child_process.h"
 #include "testing/fake_services.h"
+#include "testing/folder_names.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
 namespace {
 
-constexpr const char* kGroup = "Desktop Entry";
+using testing::namesIn;
 
-std::set<std::string> namesIn(const std::string& folder) {
-  std::set<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    closedir(dir);
-  }
-  return names;
-}
+constexpr const char* kGroup = "Desktop Entry";
 
 void writeText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;

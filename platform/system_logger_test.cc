@@ -12,40 +12,13 @@
 #include <vector>
 
 #include "platform/system_version.h"
+#include "testing/stderr_capture.h"
 
 namespace korvane {
 namespace {
 
-// Runs `body` with standard error sent into a file; returns what it wrote.
-template <class Body>
-std::string captureStderr(Body body) {
-  FILE* sink = tmpfile();
-  if (sink == nullptr) return {};
-  fflush(stderr);
-  const int saved = dup(STDERR_FILENO);
-  dup2(fileno(sink), STDERR_FILENO);
-  body();
-  dup2(saved, STDERR_FILENO);
-  close(saved);
-  std::string text;
-  rewind(sink);
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, sink)) > 0) text.append(buffer, n);
-  fclose(sink);
-  return text;
-}
-
-bool isTimestamp(std::string_view stamp) {
-  constexpr std::string_view shape = "dddd-dd-dd dd:dd:dd.ddd";
-  if (stamp.size() != shape.size()) return false;
-  for (size_t i = 0; i < shape.size(); ++i) {
-    if (shape[i] == 'd' ? !std::isdigit(static_cast<unsigned char>(stamp[i]))
-                        : stamp[i] != shape[i])
-      return false;
-  }
-  return true;
-}
+using testing::captureStderr;
+using testing::isLogTimestamp;
 
 // Catches a line without the stamp, process, pid or subsystem tag, a message
 // altered (format directives expanded), or lines of two threads interleaved.
@@ -74,7 +47,7 @@ TEST(SystemLoggerLinux, WritesWholeTaggedLinesFromManyThreads) {
   for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
     const std::string line = text.substr(start, end - start);
     ASSERT_GT(line.size(), 23 + prefix.size()) << line;
-    ASSERT_TRUE(isTimestamp(std::string_view(line).substr(0, 23))) << line;
+    ASSERT_TRUE(isLogTimestamp(std::string_view(line).substr(0, 23))) << line;
     ASSERT_EQ(line.substr(23, prefix.size()), prefix) << line;
     ++counts[line.substr(23 + prefix.size())];
   }

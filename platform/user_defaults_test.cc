@@ -14,24 +14,15 @@
 #include "testing/capturing_logger.h"
 #include "testing/child_process.h"
 #include "testing/fake_services.h"
+#include "testing/folder_names.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
 namespace {
 
-constexpr const char* kFlag = "LaunchAtLogin__hasMigrated";
+using testing::namesIn;
 
-std::set<std::string> namesIn(const std::string& folder) {
-  std::set<std::string> names;
-  if (DIR* dir = opendir(folder.c_str())) {
-    while (const dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.insert(name);
-    }
-    closedir(dir);
-  }
-  return names;
-}
+constexpr const char* kFlag = "LaunchAtLogin__hasMigrated";
 
 std::string readText(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
