@@ -59,6 +59,9 @@ class NullWorkspace final : public Workspace {
  public:
   void activateFileViewerSelectingURLs(const std::vector<FileURL>&) override {}
   std::vector<RunningApplication> runningApplications() override { return {}; }
+  bool unhide(const RunningApplication&) override { return false; }
+  bool activate(const RunningApplication&, ActivationOptions) override { return false; }
+  void openApplicationAtURL(const FileURL&, const OpenConfiguration&, OpenCompletion) override {}
 };
 
 bool writeAll(int fd, const uint8_t* data, size_t size) {

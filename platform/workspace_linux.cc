@@ -6,6 +6,7 @@
 
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/main_thread.h"
@@ -106,6 +107,17 @@ class LinuxWorkspace final : public Workspace {
   std::vector<RunningApplication> runningApplications() override {
     KORVANE_ASSERT_MAIN_THREAD();
     return runningApplicationsOfThisUser();
+  }
+
+  // Requests to other applications arrive with the instance endpoint.
+  bool unhide(const RunningApplication&) override { return false; }
+  bool activate(const RunningApplication&, ActivationOptions) override { return false; }
+  void openApplicationAtURL(const FileURL& url, const OpenConfiguration&,
+                            OpenCompletion completion) override {
+    std::thread([path = url.path(), completion = std::move(completion)] {
+      completion(std::nullopt, WorkspaceError{"cannot open the application at " + path +
+                                              ": opening applications is not available"});
+    }).detach();
   }
 };
 

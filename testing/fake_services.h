@@ -39,16 +39,44 @@ class TestApplicationFolders final : public ApplicationFolders {
   std::optional<std::string> user;
 };
 
-// Lists the running applications the test sets; records reveals.
+// Lists the running applications the test sets; records reveals and every
+// request sent to other applications, in order, as text ("unhide 12",
+// "activate 12 options=2", "open /A.app substitution=0 new=0 activates=1").
+// Opens are kept with their completions, which the test calls when it likes.
 class FakeWorkspace final : public Workspace {
  public:
+  struct Open {
+    FileURL url;
+    OpenConfiguration configuration;
+    OpenCompletion completion;
+  };
+
   void activateFileViewerSelectingURLs(const std::vector<FileURL>& urls) override {
     revealed.push_back(urls);
   }
   std::vector<RunningApplication> runningApplications() override { return running; }
+  bool unhide(const RunningApplication& application) override {
+    requests.push_back("unhide " + std::to_string(application.processIdentifier));
+    return true;
+  }
+  bool activate(const RunningApplication& application, ActivationOptions options) override {
+    requests.push_back("activate " + std::to_string(application.processIdentifier) +
+                       " options=" + std::to_string(static_cast<uint32_t>(options)));
+    return true;
+  }
+  void openApplicationAtURL(const FileURL& url, const OpenConfiguration& configuration,
+                            OpenCompletion completion) override {
+    requests.push_back("open " + url.path() + " substitution=" +
+                       (configuration.allowsRunningApplicationSubstitution ? "1" : "0") +
+                       " new=" + (configuration.createsNewApplicationInstance ? "1" : "0") +
+                       " activates=" + (configuration.activates ? "1" : "0"));
+    opens.push_back(Open{url, configuration, std::move(completion)});
+  }
 
   std::vector<RunningApplication> running;
   std::vector<std::vector<FileURL>> revealed;
+  std::vector<std::string> requests;
+  std::vector<Open> opens;
 };
 
 // The real file system, with hooks to inject one fault at a time.

@@ -29,6 +29,9 @@ class RecordingWorkspace final : public Workspace {
     revealed.push_back(urls);
   }
   std::vector<RunningApplication> runningApplications() override { return {}; }
+  bool unhide(const RunningApplication&) override { return false; }
+  bool activate(const RunningApplication&, ActivationOptions) override { return false; }
+  void openApplicationAtURL(const FileURL&, const OpenConfiguration&, OpenCompletion) override {}
   std::vector<std::vector<FileURL>> revealed;
 };
 

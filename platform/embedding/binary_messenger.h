@@ -1,4 +1,5 @@
-// The messenger of one engine: per-channel handlers of raw message bytes.
+// The messenger of one engine: per-channel handlers of raw message bytes,
+// and messages sent the other way, to the interface.
 //
 // Thread: main thread only, for setting handlers and for the handlers and
 // reply callbacks it runs.
@@ -25,6 +26,14 @@ class BinaryMessenger {
   // handler stays installed for the life of the messenger, independent of any
   // channel object that installed it.
   virtual void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) = 0;
+
+  // Sends `message` on `channel` to the interface (a plug-in calling the
+  // interface). `reply`, when given, is called exactly once on the main
+  // thread: with the interface's reply bytes, or empty when no interface is
+  // connected, the interface has no handler for the channel, or the
+  // connection closed before it replied. Returns at once.
+  virtual void send(const std::string& channel, std::vector<uint8_t> message,
+                    BinaryReply reply = nullptr) = 0;
 };
 
 }  // namespace korvane

@@ -30,4 +30,9 @@ bool ChannelMessenger::hasHandler(std::string_view channel) const {
   return handlers_.find(channel) != handlers_.end();
 }
 
+void ChannelMessenger::send(const std::string&, std::vector<uint8_t>, BinaryReply reply) {
+  // No interface is reachable from here yet: nobody can answer.
+  if (reply) reply({});
+}
+
 }  // namespace korvane

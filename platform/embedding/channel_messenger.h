@@ -23,6 +23,8 @@ class ChannelMessenger final : public BinaryMessenger {
   ChannelMessenger& operator=(const ChannelMessenger&) = delete;
 
   void setMessageHandler(const std::string& channel, BinaryMessageHandler handler) override;
+  void send(const std::string& channel, std::vector<uint8_t> message,
+            BinaryReply reply = nullptr) override;
 
   // Delivers `message` to the handler of `channel`, which replies through
   // `reply`. With no handler installed, `reply` is called at once with no data.
