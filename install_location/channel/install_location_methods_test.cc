@@ -9,6 +9,7 @@
 
 #include "install_location/channel/macos_install_location_channel.h"
 #include "platform/main_loop.h"
+#include "platform/process.h"
 #include "testing/bundle_maker.h"
 #include "testing/fake_services.h"
 #include "testing/temp_dir.h"
@@ -94,6 +95,65 @@ RunningApplication instance(int32_t pid, const std::string& bundle) {
   app.bundleIdentifier = kId;
   app.bundleURL = FileURL::fileURLWithPath(bundle);
   return app;
+}
+
+// Answers made before the handler returns, as the quick methods must.
+std::optional<FlutterResultValue> callNow(const std::string& method, EncodableValue args,
+                                          const PlatformServices& services) {
+  std::optional<FlutterResultValue> reply;
+  MacosInstallLocationChannel::handleMethodCall(
+      FlutterMethodCall{method, std::move(args)},
+      FlutterResult([&](FlutterResultValue v) { reply = std::move(v); }), services);
+  return reply;
+}
+
+// Catches a path read against the argument rule, this process activated, the
+// wrong instance picked, the sequence incomplete, or a reply queued.
+TEST_F(MethodsTest, ActivateInstalledActivatesTheInstanceAtThePath) {
+  const int32_t self = currentProcessIdentifier();
+  test_.workspace.running = {instance(self, test_.bundles.main.path),
+                             instance(71, apps_ + "/Korvane.app")};
+  struct Case {
+    EncodableValue args;
+    bool expected;
+  } cases[] = {
+      {EncodableValue(), false},
+      {EncodableMap{{"path", EncodableValue(int32_t{7})}}, false},
+      {EncodableMap{{"dest", apps_ + "/Korvane.app"}}, false},
+      {EncodableMap{{"path", test_.bundles.main.path}}, false},  // only this process runs there
+      {EncodableMap{{"path", apps_ + "/korvane.app"}}, false},   // letter case differs
+      {EncodableMap{{"path", apps_ + "/./Korvane.app/"}}, true},
+  };
+  for (auto& c : cases) {
+    test_.workspace.requests.clear();
+    const auto reply = callNow("activateInstalled", c.args, test_.services);
+    ASSERT_TRUE(reply.has_value()) << "answered before the handler returned";
+    EXPECT_EQ(*reply, FlutterResultValue(EncodableValue(c.expected)));
+    if (!c.expected) {
+      EXPECT_TRUE(test_.workspace.requests.empty());
+      continue;
+    }
+    EXPECT_EQ(test_.workspace.requests,
+              (std::vector<std::string>{
+                  "unhide 71", "activate 71 options=2",
+                  "open " + apps_ + "/Korvane.app substitution=0 new=0 activates=1"}));
+  }
+}
+
+// Catches arguments steering "activateOtherInstance" or a reply queued.
+TEST_F(MethodsTest, ActivateOtherInstanceIgnoresArguments) {
+  const EncodableValue argumentSets[] = {
+      EncodableValue(), EncodableMap{{"path", "/nowhere/Else.app"}}, EncodableList{1, 2}};
+  for (const auto& args : argumentSets) {
+    test_.workspace.running.clear();
+    EXPECT_EQ(callNow("activateOtherInstance", args, test_.services),
+              FlutterResultValue(EncodableValue(false)));
+    test_.workspace.running = {instance(72, apps_ + "/Korvane.app")};
+    test_.workspace.requests.clear();
+    EXPECT_EQ(callNow("activateOtherInstance", args, test_.services),
+              FlutterResultValue(EncodableValue(true)));
+    EXPECT_EQ(test_.workspace.requests.size(), 3u);
+  }
 }
 
 // Catches the running flag not worked out, or worked out for a missing path.

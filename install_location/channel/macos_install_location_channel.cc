@@ -9,6 +9,7 @@
 #include "install_location/channel/argument_rule.h"
 #include "install_location/copies/atomic_replace.h"
 #include "install_location/copies/installed_copies.h"
+#include "install_location/probe/activation.h"
 #include "install_location/probe/candidate_probe.h"
 #include "install_location/probe/running_instances.h"
 #include "install_location/probe/self_probe.h"
@@ -43,13 +44,13 @@ void MacosInstallLocationChannel::handleMethodCall(const FlutterMethodCall& call
   using Method = void (*)(const FlutterMethodCall&, FlutterResult, const PlatformServices&);
   struct Row {
     std::string_view name;
-    Method method;  // nullptr: not answered by this build yet
+    Method method;
   };
   // Tested in this order; exact, case-sensitive; the first match wins.
   static constexpr std::array<Row, 9> kTable{{
       {"probe", &probe},
-      {"activateOtherInstance", nullptr},
-      {"activateInstalled", nullptr},
+      {"activateOtherInstance", &activateOtherInstance},
+      {"activateInstalled", &activateInstalled},
       {"probeCandidate", &probeCandidate},
       {"scanInstalledCopies", &scanInstalledCopies},
       {"hasQuarantine", &hasQuarantine},
@@ -59,7 +60,6 @@ void MacosInstallLocationChannel::handleMethodCall(const FlutterMethodCall& call
   }};
   for (const Row& row : kTable) {
     if (call.method != row.name) continue;
-    if (row.method == nullptr) break;
     row.method(call, std::move(result), services);
     return;
   }
@@ -80,6 +80,31 @@ void MacosInstallLocationChannel::probe(const FlutterMethodCall&, FlutterResult 
                                         const PlatformServices& services) {
   onWorker(std::move(result),
            [&services] { return EncodableValue(InstallLocationProbe::probeMap(services)); });
+}
+
+void MacosInstallLocationChannel::activateOtherInstance(const FlutterMethodCall&,
+                                                        FlutterResult result,
+                                                        const PlatformServices& services) {
+  // Arguments, if any, are ignored.
+  result(EncodableValue(InstallLocationProbe::activateOtherInstance(services)));
+}
+
+void MacosInstallLocationChannel::activateInstalled(const FlutterMethodCall& call,
+                                                    FlutterResult result,
+                                                    const PlatformServices& services) {
+  const std::optional<std::string> path = stringArgument(call.arguments, "path");
+  if (!path) {
+    result(EncodableValue(false));
+    return;
+  }
+  const std::optional<RunningApplication> instance =
+      InstallLocationProbe::runningAppAtPath(services, *path);
+  if (!instance) {
+    result(EncodableValue(false));
+    return;
+  }
+  InstallLocationProbe::activateInstance(services, *instance);
+  result(EncodableValue(true));
 }
 
 void MacosInstallLocationChannel::probeCandidate(const FlutterMethodCall& call,

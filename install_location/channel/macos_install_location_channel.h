@@ -44,6 +44,10 @@ class MacosInstallLocationChannel {
 
   static void probe(const FlutterMethodCall& call, FlutterResult result,
                     const PlatformServices& services);
+  static void activateOtherInstance(const FlutterMethodCall& call, FlutterResult result,
+                                    const PlatformServices& services);
+  static void activateInstalled(const FlutterMethodCall& call, FlutterResult result,
+                                const PlatformServices& services);
   static void probeCandidate(const FlutterMethodCall& call, FlutterResult result,
                              const PlatformServices& services);
   static void scanInstalledCopies(const FlutterMethodCall& call, FlutterResult result,
