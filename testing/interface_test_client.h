@@ -47,7 +47,7 @@ class InterfaceTestClient {
 
   int fd_ = -1;
   bool hostClosed_ = false;
-  FrameReader reader_{FrameKind::reply};
+  FrameReader reader_{kClientReadKinds};
   std::vector<InterfaceFrame> replies_;
 };
 

@@ -68,7 +68,7 @@ class InterfaceConnection : public std::enable_shared_from_this<InterfaceConnect
   InterfaceConnectionLimits limits_;
   ClosedCallback onClosed_;
 
-  FrameReader reader_{FrameKind::message};
+  FrameReader reader_{kHostReadKinds};
   std::vector<InterfaceFrame> frames_;
   std::deque<Outgoing> outgoing_;
   size_t unsentBytes_ = 0;

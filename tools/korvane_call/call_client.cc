@@ -92,12 +92,13 @@ CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& 
     }
   }
 
-  FrameReader reader(FrameKind::reply);
+  FrameReader reader(kClientReadKinds);
   std::vector<InterfaceFrame> replies;
   std::vector<uint8_t> buffer(64 * 1024);
   for (;;) {
     for (InterfaceFrame& reply : replies) {
-      if (reply.id == kCallId) return {Status::replied, std::move(reply.payload), {}};
+      if (reply.kind == FrameKind::reply && reply.id == kCallId)
+        return {Status::replied, std::move(reply.payload), {}};
     }
     replies.clear();
     if (!waitFor(socket.fd(), POLLIN, deadline)) {
