@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "platform/embedding/flutter_engine.h"
+#include "platform/embedding/method_channel.h"
+#include "platform/embedding/standard_method_codec.h"
 #include "platform/main_loop.h"
 #include "platform/main_thread.h"
 #include "testing/capturing_logger.h"
@@ -287,6 +289,61 @@ TEST_F(FlutterEngineSendTest, UnsentHostMessagesPauseReading) {
   EXPECT_EQ(client.awaitHostMessages(4).size(), 4u);
   ASSERT_EQ(client.awaitReplies(1).size(), 1u);
   EXPECT_EQ(calls, 1);
+}
+
+struct InvokeCase {
+  const char* name;
+  Bytes answer;
+  FlutterResultValue expected;
+};
+
+// Catches a call encoded other than as a standard method call, a reply
+// envelope decoded wrongly, an empty or undecodable reply taken as success,
+// and a callback run twice, inside invokeMethod() or off the main thread.
+TEST_F(FlutterEngineSendTest, InvokeMethodRoundTripDecodesTheReply) {
+  const StandardMethodCodec& codec = StandardMethodCodec::instance();
+  const FlutterError error{"denied", "not now", EncodableValue(int32_t{3})};
+  Bytes trailing = codec.encodeSuccessEnvelope(true);
+  trailing.push_back(0);
+  const InvokeCase cases[] = {
+      {"success", codec.encodeSuccessEnvelope(EncodableMap{{"ok", true}}),
+       EncodableValue(EncodableMap{{"ok", true}})},
+      {"error", codec.encodeErrorEnvelope(error), error},
+      {"empty", {}, FlutterMethodNotImplemented},
+      {"unknown envelope byte", {0xFF}, FlutterMethodNotImplemented},
+      {"trailing bytes", trailing, FlutterMethodNotImplemented},
+  };
+  InterfaceTestClient client(path);
+  awaitConnections(1);
+  auto channel = FlutterMethodChannel::methodChannelWithName("window", engine.binaryMessenger());
+  size_t sent = 0;
+  for (const InvokeCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<FlutterResultValue> results;
+    bool onMainThread = true;
+    channel.invokeMethod("resize", EncodableMap{{"width", int32_t{640}}},
+                         [&](FlutterResultValue result) {
+                           results.push_back(std::move(result));
+                           onMainThread = onMainThread && isMainThread();
+                         });
+    EXPECT_TRUE(results.empty());
+    ASSERT_EQ(client.awaitHostMessages(++sent).size(), sent);
+    const InterfaceFrame& message = client.hostMessages().back();
+    EXPECT_EQ(message.channel, "window");
+    auto call = codec.decodeMethodCall(message.payload);
+    ASSERT_TRUE(std::holds_alternative<FlutterMethodCall>(call));
+    EXPECT_EQ(std::get<FlutterMethodCall>(call).method, "resize");
+    EXPECT_EQ(std::get<FlutterMethodCall>(call).arguments,
+              EncodableValue(EncodableMap{{"width", int32_t{640}}}));
+    ASSERT_TRUE(client.sendHostReply(message.id, c.answer));
+    ASSERT_TRUE(runMainLoopUntil([&] { return !results.empty(); }));
+    runMainLoopFor(10ms);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_TRUE(results[0] == c.expected);
+    EXPECT_TRUE(onMainThread);
+  }
+  channel.invokeMethod("fireAndForget");  // no callback: sent all the same
+  EXPECT_EQ(client.awaitHostMessages(sent + 1).size(), sent + 1);
 }
 
 }  // namespace
