@@ -210,6 +210,21 @@ TEST_F(FlutterEngineSendTest, StoppingTheEngineAnswersWhatIsAwaited) {
   EXPECT_TRUE(record->payload.empty());
 }
 
+// Catches a message too large for a frame being sent anyway (breaking every
+// client's framing), going unlogged, or never answered.
+TEST_F(FlutterEngineSendTest, MessageTooLargeForAFrameIsNotSent) {
+  InterfaceTestClient client(path);
+  awaitConnections(1);
+  const auto record = sendRecorded(engine.binaryMessenger(), std::string(65536, 'c'), {1});
+  EXPECT_EQ(record->calls, 0);
+  ASSERT_TRUE(runMainLoopUntil([&] { return record->calls > 0; }));
+  EXPECT_TRUE(record->payload.empty());
+  ASSERT_EQ(logger.lines().size(), 1u);
+  EXPECT_NE(logger.lines()[0].find("more than a frame holds"), std::string::npos);
+  EXPECT_TRUE(echoes(client, 1));
+  EXPECT_TRUE(client.hostMessages().empty());
+}
+
 // Catches a kind-4 frame with an id the host does not await closing the
 // connection, being taken as the answer to another message, or going
 // unlogged; and a second answer to the same message being taken.
