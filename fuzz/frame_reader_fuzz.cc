@@ -1,7 +1,9 @@
 // Fuzzes the interface connection's frame reader with the bytes a peer could
-// send. Besides not crashing or allocating beyond what arrived, it checks that
-// the reader's answer does not depend on how the bytes are split into reads,
-// and that the frames it yields encode back to exactly the bytes they came from.
+// send, read as the host reads them (kinds 1 and 4) and as a client does
+// (kinds 2 and 3). Besides not crashing or allocating beyond what arrived, it
+// checks that the reader's answer does not depend on how the bytes are split
+// into reads, that it yields only kinds its end reads, and that the frames it
+// yields encode back to exactly the bytes they came from.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "platform/embedding/interface_frame.h"
 
 using korvane::FrameKind;
+using korvane::FrameKinds;
 using korvane::FrameReader;
 using korvane::InterfaceFrame;
 
@@ -20,13 +23,13 @@ void check(bool condition) {
   if (!condition) std::abort();
 }
 
-void fuzzAs(FrameKind kind, std::span<const uint8_t> input) {
-  FrameReader whole(kind);
+void fuzzAs(FrameKinds kinds, std::span<const uint8_t> input) {
+  FrameReader whole(kinds);
   std::vector<InterfaceFrame> wholeFrames;
   const bool wholeOk = whole.feed(input, wholeFrames);
 
   // The same bytes in reads of varying sizes, including single bytes.
-  FrameReader pieces(kind);
+  FrameReader pieces(kinds);
   std::vector<InterfaceFrame> pieceFrames;
   bool piecesOk = true;
   size_t step = input.empty() ? 1 : input[0] % 7 + 1;
@@ -42,9 +45,9 @@ void fuzzAs(FrameKind kind, std::span<const uint8_t> input) {
 
   std::vector<uint8_t> again;
   for (const InterfaceFrame& frame : wholeFrames) {
-    const auto bytes = kind == FrameKind::message
-                           ? korvane::encodeMessageFrame(frame.id, frame.channel, frame.payload)
-                           : korvane::encodeReplyFrame(frame.id, frame.payload);
+    check(kinds.contains(frame.kind));
+    check(korvane::hasChannel(frame.kind) || frame.channel.empty());
+    const auto bytes = korvane::encodeFrame(frame);
     check(bytes.has_value());
     again.insert(again.end(), bytes->begin(), bytes->end());
   }
@@ -57,7 +60,7 @@ void fuzzAs(FrameKind kind, std::span<const uint8_t> input) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> input(data, size);
-  fuzzAs(FrameKind::message, input);
-  fuzzAs(FrameKind::reply, input);
+  fuzzAs(korvane::kHostReadKinds, input);
+  fuzzAs(korvane::kClientReadKinds, input);
   return 0;
 }

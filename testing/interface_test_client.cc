@@ -50,6 +50,11 @@ bool InterfaceTestClient::sendMessage(uint32_t id, std::string_view channel,
   return frame && sendBytes(*frame);
 }
 
+bool InterfaceTestClient::sendHostReply(uint32_t id, const std::vector<uint8_t>& payload) {
+  auto frame = encodeReplyFrame(id, payload, FrameKind::hostReply);
+  return frame && sendBytes(*frame);
+}
+
 void InterfaceTestClient::drain() {
   if (fd_ < 0 || hostClosed_) return;
   uint8_t buffer[65536];
@@ -61,7 +66,11 @@ void InterfaceTestClient::drain() {
       hostClosed_ = true;
       return;
     }
-    reader_.feed(std::span(buffer, static_cast<size_t>(n)), replies_);
+    const size_t before = frames_.size();
+    reader_.feed(std::span(buffer, static_cast<size_t>(n)), frames_);
+    for (size_t i = before; i < frames_.size(); ++i) {
+      (frames_[i].kind == FrameKind::hostMessage ? hostMessages_ : replies_).push_back(frames_[i]);
+    }
   }
 }
 
@@ -74,6 +83,17 @@ const std::vector<InterfaceFrame>& InterfaceTestClient::awaitReplies(
       },
       timeout);
   return replies_;
+}
+
+const std::vector<InterfaceFrame>& InterfaceTestClient::awaitHostMessages(
+    size_t count, std::chrono::milliseconds timeout) {
+  runMainLoopUntil(
+      [&] {
+        drain();
+        return hostMessages_.size() >= count || hostClosed_;
+      },
+      timeout);
+  return hostMessages_;
 }
 
 bool InterfaceTestClient::awaitClosedByHost(std::chrono::milliseconds timeout) {

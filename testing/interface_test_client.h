@@ -1,6 +1,7 @@
 // A plain client of the interface connection for tests: sends frames over a
-// blocking Unix socket and collects replies while the test's main loop runs
-// the engine. Thread: the test's main thread.
+// blocking Unix socket and collects replies (kind 2) and the host's messages
+// (kind 3) while the test's main loop runs the engine. It answers the host's
+// messages only when the test tells it to. Thread: the test's main thread.
 #pragma once
 
 #include <chrono>
@@ -26,10 +27,16 @@ class InterfaceTestClient {
   // Writes raw bytes (a frame, or anything else).
   bool sendBytes(const std::vector<uint8_t>& bytes);
   bool sendMessage(uint32_t id, std::string_view channel, const std::vector<uint8_t>& payload);
+  // Answers host message `id` (or any id, to test strays) with a kind-4 frame.
+  bool sendHostReply(uint32_t id, const std::vector<uint8_t>& payload);
 
   // Runs the main loop until `count` replies in all have arrived (or the
   // timeout); returns every reply received so far, in arrival order.
   const std::vector<InterfaceFrame>& awaitReplies(
+      size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Runs the main loop until `count` host messages in all have arrived (or the
+  // timeout); returns every host message received so far, in arrival order.
+  const std::vector<InterfaceFrame>& awaitHostMessages(
       size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Runs the main loop until the host closes the connection; false on timeout.
   bool awaitClosedByHost(std::chrono::milliseconds timeout = std::chrono::seconds(10));
@@ -40,6 +47,9 @@ class InterfaceTestClient {
   void close();
 
   const std::vector<InterfaceFrame>& replies() const { return replies_; }
+  const std::vector<InterfaceFrame>& hostMessages() const { return hostMessages_; }
+  // Every frame received, replies and host messages, in arrival order.
+  const std::vector<InterfaceFrame>& frames() const { return frames_; }
 
  private:
   // Reads what is there without waiting; notes the end of stream.
@@ -47,8 +57,10 @@ class InterfaceTestClient {
 
   int fd_ = -1;
   bool hostClosed_ = false;
-  FrameReader reader_{FrameKind::reply};
+  FrameReader reader_{kClientReadKinds};
+  std::vector<InterfaceFrame> frames_;
   std::vector<InterfaceFrame> replies_;
+  std::vector<InterfaceFrame> hostMessages_;
 };
 
 }  // namespace korvane::testing

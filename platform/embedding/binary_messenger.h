@@ -1,8 +1,8 @@
 // The messenger of one engine: per-channel handlers of raw message bytes,
 // and messages sent the other way, to the interface.
 //
-// Thread: main thread only, for setting handlers and for the handlers and
-// reply callbacks it runs.
+// Thread: main thread only, for setting handlers, for sending, and for the
+// handlers and reply callbacks it runs.
 #pragma once
 
 #include <cstdint>
@@ -29,9 +29,10 @@ class BinaryMessenger {
 
   // Sends `message` on `channel` to the interface (a plug-in calling the
   // interface). `reply`, when given, is called exactly once on the main
-  // thread: with the interface's reply bytes, or empty when no interface is
-  // connected, the interface has no handler for the channel, or the
-  // connection closed before it replied. Returns at once.
+  // thread, and never before send() has returned: with the interface's reply
+  // bytes, or empty when no interface is connected, the interface has no
+  // handler for the channel, or the connection closed before it replied.
+  // Returns at once.
   virtual void send(const std::string& channel, std::vector<uint8_t> message,
                     BinaryReply reply = nullptr) = 0;
 };

@@ -1,5 +1,6 @@
 #include "platform/embedding/channel_messenger.h"
 
+#include "platform/dispatch_queue.h"
 #include "platform/main_thread.h"
 
 namespace korvane {
@@ -30,9 +31,20 @@ bool ChannelMessenger::hasHandler(std::string_view channel) const {
   return handlers_.find(channel) != handlers_.end();
 }
 
-void ChannelMessenger::send(const std::string&, std::vector<uint8_t>, BinaryReply reply) {
-  // No interface is reachable from here yet: nobody can answer.
-  if (reply) reply({});
+void ChannelMessenger::send(const std::string& channel, std::vector<uint8_t> message,
+                            BinaryReply reply) {
+  KORVANE_ASSERT_MAIN_THREAD();
+  if (outlet_) {
+    outlet_(channel, std::move(message), std::move(reply));
+    return;
+  }
+  // No engine is running, so no interface can answer.
+  if (reply) mainQueue().async([reply = std::move(reply)] { reply({}); });
+}
+
+void ChannelMessenger::setOutlet(Outlet outlet) {
+  KORVANE_ASSERT_MAIN_THREAD();
+  outlet_ = std::move(outlet);
 }
 
 }  // namespace korvane

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/main_loop.h"
+
 namespace korvane {
 namespace {
 
@@ -76,6 +78,31 @@ TEST(ChannelMessengerTest, LaterHandlerReplacesEarlier) {
   });
   messenger.dispatch("c", {}, [](Bytes) {});
   EXPECT_EQ(which, 2);
+}
+
+// Catches send() bypassing the engine's outlet, keeping a removed outlet, or
+// answering inside send() (or not at all) when there is no outlet.
+TEST(ChannelMessengerTest, SendGoesThroughTheOutletWhileThereIsOne) {
+  ChannelMessenger messenger;
+  std::vector<std::string> sent;
+  std::optional<BinaryReply> taken;
+  messenger.setOutlet([&](const std::string& channel, Bytes message, BinaryReply reply) {
+    sent.push_back(channel + ":" + std::string(message.begin(), message.end()));
+    taken = std::move(reply);
+  });
+  std::vector<Bytes> replies;
+  messenger.send("ui", {'h', 'i'}, [&](Bytes reply) { replies.push_back(reply); });
+  EXPECT_EQ(sent, std::vector<std::string>{"ui:hi"});
+  ASSERT_TRUE(taken.has_value());
+  (*taken)({'o', 'k'});
+  EXPECT_EQ(replies, (std::vector<Bytes>{Bytes{'o', 'k'}}));
+
+  messenger.setOutlet(nullptr);
+  messenger.send("ui", {'x'}, [&](Bytes reply) { replies.push_back(reply); });
+  EXPECT_EQ(sent.size(), 1u);
+  EXPECT_EQ(replies.size(), 1u);  // not inside send()
+  ASSERT_TRUE(runMainLoopUntil([&] { return replies.size() == 2; }));
+  EXPECT_TRUE(replies[1].empty());
 }
 
 }  // namespace

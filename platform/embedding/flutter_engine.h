@@ -2,7 +2,13 @@
 // engine in-process, this one listens on the interface connection (a Unix
 // socket; see interface_address.h for where) and delivers each platform
 // message it receives to its messenger, then sends the reply back as a frame
-// with the same id.
+// with the same id. While it runs, the messenger's send() goes out as a
+// kind-3 frame with a fresh id to every connection whose peer has not
+// finished sending (the interface is whoever is connected); the first kind-4
+// answer with data is the reply, and it is empty when nobody is connected,
+// every connection answered empty, or they closed (or the engine stopped)
+// before answering. A kind-4 frame with an id not awaited is logged and
+// ignored.
 //
 // Thread: main thread only, which must run the default GLib main context:
 // connections are served there, and every handler and reply callback runs
@@ -33,7 +39,8 @@ struct EngineStartError {
 };
 
 // Bounds on what one connection may hold before the engine stops reading
-// from it; reading resumes once it is back under half of each.
+// from it; reading resumes once it is back under half of each. Unsent bytes
+// count the host's own messages as well as replies.
 struct InterfaceConnectionLimits {
   size_t maxUnsentReplyBytes = 64 * 1024 * 1024;
   size_t maxCallsInFlight = 4096;
@@ -63,9 +70,10 @@ class FlutterEngine {
   // The socket path listened on; empty before start() succeeds and after stop().
   const std::string& interfaceSocketPath() const { return socketPath_; }
 
-  // Closes every connection (their pending replies are dropped), stops
-  // listening and removes the socket file if it is still this engine's.
-  // Safe to call more than once.
+  // Closes every connection (their pending replies are dropped, and host
+  // messages they still owe an answer are answered empty), stops listening
+  // and removes the socket file if it is still this engine's. Safe to call
+  // more than once.
   void stop();
 
   // Connections currently open (for diagnostics and tests).

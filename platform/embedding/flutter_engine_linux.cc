@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/embedding/flutter_engine.h"
+#include "platform/embedding/host_message_reply.h"
 #include "platform/embedding/interface_connection.h"
 #include "platform/embedding/interface_socket_file.h"
 #include "platform/main_thread.h"
@@ -57,6 +59,31 @@ class FlutterEngine::Server {
 
   size_t connectionCount() const { return connections_.size(); }
 
+  // Sends `message` on `channel` as a kind-3 frame with a fresh id to every
+  // connection that can still answer; `reply` gets the one reply.
+  void broadcast(const std::string& channel, std::vector<uint8_t> message, BinaryReply reply) {
+    KORVANE_ASSERT_MAIN_THREAD();
+    const uint32_t id = nextHostMessageId_++;
+    std::optional<std::vector<uint8_t>> frame =
+        encodeMessageFrame(id, channel, message, FrameKind::hostMessage);
+    if (!frame) {
+      logger_.log("interface connection: the message to channel " + channel.substr(0, 200) +
+                  " is " + std::to_string(message.size()) +
+                  " bytes, more than a frame holds; it was not sent");
+      HostMessageReply nobodyAnswers(std::move(reply), 0);
+      return;
+    }
+    // Taken first: a connection whose write fails closes and leaves the table.
+    std::vector<std::shared_ptr<InterfaceConnection>> targets;
+    for (const auto& [raw, connection] : connections_) {
+      if (connection->takesHostMessages()) targets.push_back(connection);
+    }
+    auto answers = std::make_shared<HostMessageReply>(std::move(reply), targets.size());
+    for (size_t i = 0; i < targets.size(); ++i) {
+      targets[i]->sendHostMessage(id, i + 1 < targets.size() ? *frame : std::move(*frame), answers);
+    }
+  }
+
  private:
   static gboolean onIncoming(GSocketService*, GSocketConnection* connection, GObject*,
                              gpointer server) {
@@ -107,6 +134,7 @@ class FlutterEngine::Server {
   uint64_t device_ = 0;
   uint64_t inode_ = 0;
   std::unordered_map<InterfaceConnection*, std::shared_ptr<InterfaceConnection>> connections_;
+  uint32_t nextHostMessageId_ = 1;
 };
 
 FlutterEngine::FlutterEngine(Logger& logger, InterfaceConnectionLimits limits)
@@ -131,11 +159,17 @@ std::optional<EngineStartError> FlutterEngine::start(const InterfaceAddressInput
   if (auto failure = server->listen(address.path)) return failure;
   server_ = std::move(server);
   socketPath_ = address.path;
+  messenger_.setOutlet([server = server_.get()](const std::string& channel,
+                                                std::vector<uint8_t> message, BinaryReply reply) {
+    server->broadcast(channel, std::move(message), std::move(reply));
+  });
   return std::nullopt;
 }
 
 void FlutterEngine::stop() {
   KORVANE_ASSERT_MAIN_THREAD();
+  // Host messages still awaited are answered empty as their connections close.
+  messenger_.setOutlet(nullptr);
   server_.reset();
   socketPath_.clear();
 }

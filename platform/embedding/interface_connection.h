@@ -1,6 +1,9 @@
 // One accepted connection of the interface connection: reads frames, hands
 // each message to the messenger, and writes the replies back in the order
-// they are made, one write at a time with the rest queued behind it.
+// they are made, one write at a time with the rest queued behind it. The
+// host's own messages (kind 3) join the same queue; the peer's answers to
+// them (kind 4) are matched by id, and those still awaited when the
+// connection closes or its peer stops sending count as empty answers.
 //
 // Thread: main thread only. Internal to the engine (flutter_engine_linux.cc).
 #pragma once
@@ -10,10 +13,12 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/embedding/channel_messenger.h"
 #include "platform/embedding/flutter_engine.h"
+#include "platform/embedding/host_message_reply.h"
 #include "platform/embedding/interface_frame.h"
 #include "platform/logger.h"
 
@@ -42,19 +47,35 @@ class InterfaceConnection : public std::enable_shared_from_this<InterfaceConnect
   // Queues the reply to message `id` and writes what the socket takes now.
   void reply(uint32_t id, std::vector<uint8_t> payload);
 
+  // Whether host messages go to this connection: it is open and its peer has
+  // not finished sending, so it can still answer.
+  bool takesHostMessages() const { return !closed_ && !peerFinished_; }
+  // Queues `frame`, a whole kind-3 frame with id `id`, behind what is already
+  // queued. `reply` gets this connection's answer: the payload of the kind-4
+  // frame with that id, or empty when the connection cannot answer.
+  void sendHostMessage(uint32_t id, std::vector<uint8_t> frame,
+                       std::shared_ptr<HostMessageReply> reply);
+
   // Called by the socket's sources when it can be read or written.
   void handleReadable();
   void handleWritable();
 
  private:
+  // A frame to write: a reply's header and payload, or a whole host message
+  // (no header).
   struct Outgoing {
     std::array<uint8_t, kReplyHeaderSize> header;
+    size_t headerSize = kReplyHeaderSize;
     std::vector<uint8_t> payload;
     size_t written = 0;  // of header and payload together
-    size_t size() const { return header.size() + payload.size(); }
+    size_t size() const { return headerSize + payload.size(); }
   };
 
   void dispatch(InterfaceFrame& frame);
+  void takeHostReply(InterfaceFrame& frame);
+  // The peer can no longer answer: what it was sent is answered empty.
+  void answerHostMessagesEmpty();
+  void queue(Outgoing frame);
   BinaryReply makeReply(uint32_t id);
   void flush();
   void updateReading();
@@ -68,9 +89,10 @@ class InterfaceConnection : public std::enable_shared_from_this<InterfaceConnect
   InterfaceConnectionLimits limits_;
   ClosedCallback onClosed_;
 
-  FrameReader reader_{FrameKind::message};
+  FrameReader reader_{kHostReadKinds};
   std::vector<InterfaceFrame> frames_;
   std::deque<Outgoing> outgoing_;
+  std::unordered_map<uint32_t, std::shared_ptr<HostMessageReply>> awaitedHostReplies_;
   size_t unsentBytes_ = 0;
   size_t callsInFlight_ = 0;
   GSource* readSource_ = nullptr;

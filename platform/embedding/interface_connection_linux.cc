@@ -121,6 +121,7 @@ void InterfaceConnection::close() {
   g_io_stream_close(G_IO_STREAM(connection_), nullptr, nullptr);
   outgoing_.clear();
   unsentBytes_ = 0;
+  answerHostMessagesEmpty();
 }
 
 void InterfaceConnection::closeAndNotify() {
@@ -147,6 +148,7 @@ void InterfaceConnection::handleReadable() {
       // The peer sent all it will; what it is still owed is sent before closing.
       peerFinished_ = true;
       unwatch(readSource_);
+      answerHostMessagesEmpty();
       finishIfDone();
       return;
     }
@@ -170,6 +172,10 @@ void InterfaceConnection::handleReadable() {
 }
 
 void InterfaceConnection::dispatch(InterfaceFrame& frame) {
+  if (frame.kind == FrameKind::hostReply) {
+    takeHostReply(frame);
+    return;
+  }
   ++callsInFlight_;
   messenger_.dispatch(frame.channel, std::move(frame.payload), makeReply(frame.id));
 }
@@ -192,13 +198,53 @@ void InterfaceConnection::reply(uint32_t id, std::vector<uint8_t> payload) {
                 " bytes, more than a frame holds; it was sent without data");
     payload = {};
   }
-  unsentBytes_ += kReplyHeaderSize + payload.size();
-  outgoing_.push_back(Outgoing{replyFrameHeader(id, payload.size()), std::move(payload), 0});
-  // With a write source armed the socket is full: the queue waits for it.
-  if (writeSource_ == nullptr) flush();
+  const auto header = replyFrameHeader(id, payload.size());
+  queue(Outgoing{header, header.size(), std::move(payload), 0});
   if (closed_) return;
   updateReading();
   finishIfDone();
+}
+
+void InterfaceConnection::sendHostMessage(uint32_t id, std::vector<uint8_t> frame,
+                                          std::shared_ptr<HostMessageReply> reply) {
+  KORVANE_ASSERT_MAIN_THREAD();
+  if (!takesHostMessages()) {
+    reply->answer({});
+    return;
+  }
+  const auto keep = shared_from_this();
+  // An id still awaited from 2^32 messages ago will not be answered any more.
+  auto& awaited = awaitedHostReplies_[id];
+  if (awaited != nullptr) awaited->answer({});
+  awaited = std::move(reply);
+  queue(Outgoing{{}, 0, std::move(frame), 0});
+  if (closed_) return;
+  updateReading();
+}
+
+void InterfaceConnection::takeHostReply(InterfaceFrame& frame) {
+  const auto found = awaitedHostReplies_.find(frame.id);
+  if (found == awaitedHostReplies_.end()) {
+    logger_.log("interface connection: ignored a reply to host message " +
+                std::to_string(frame.id) + ", which is not awaited");
+    return;
+  }
+  const std::shared_ptr<HostMessageReply> reply = std::move(found->second);
+  awaitedHostReplies_.erase(found);
+  reply->answer(std::move(frame.payload));
+}
+
+void InterfaceConnection::answerHostMessagesEmpty() {
+  auto awaited = std::move(awaitedHostReplies_);
+  awaitedHostReplies_.clear();
+  for (auto& [id, reply] : awaited) reply->answer({});
+}
+
+void InterfaceConnection::queue(Outgoing frame) {
+  unsentBytes_ += frame.size();
+  outgoing_.push_back(std::move(frame));
+  // With a write source armed the socket is full: the queue waits for it.
+  if (writeSource_ == nullptr) flush();
 }
 
 void InterfaceConnection::handleWritable() {
@@ -217,11 +263,11 @@ void InterfaceConnection::flush() {
     for (const Outgoing& frame : outgoing_) {
       if (count + 2 > kMaxWriteVectors) break;
       size_t skip = frame.written;
-      if (skip < frame.header.size()) {
-        vectors[count++] = {frame.header.data() + skip, frame.header.size() - skip};
+      if (skip < frame.headerSize) {
+        vectors[count++] = {frame.header.data() + skip, frame.headerSize - skip};
         skip = 0;
       } else {
-        skip -= frame.header.size();
+        skip -= frame.headerSize;
       }
       if (skip < frame.payload.size()) {
         vectors[count++] = {frame.payload.data() + skip, frame.payload.size() - skip};

@@ -34,19 +34,20 @@ FrameReader::Step FrameReader::parse(std::span<const uint8_t> bytes, size_t& fra
     return Step::broken;
   }
   if (bytes.size() < 5) return Step::needMore;
-  const uint8_t kind = bytes[4];
-  if (kind < static_cast<uint8_t>(FrameKind::message) ||
-      kind > static_cast<uint8_t>(FrameKind::hostReply)) {
-    error_ = "unknown frame kind " + std::to_string(kind);
+  const uint8_t kindByte = bytes[4];
+  if (kindByte < static_cast<uint8_t>(FrameKind::message) ||
+      kindByte > static_cast<uint8_t>(FrameKind::hostReply)) {
+    error_ = "unknown frame kind " + std::to_string(kindByte);
     return Step::broken;
   }
-  if (kind != static_cast<uint8_t>(accepted_)) {
-    error_ = "unexpected frame kind " + std::to_string(kind);
+  const auto kind = static_cast<FrameKind>(kindByte);
+  if (!accepted_.contains(kind)) {
+    error_ = "unexpected frame kind " + std::to_string(kindByte);
     return Step::broken;
   }
   size_t payloadStart = 9;
   uint16_t channelLength = 0;
-  if (accepted_ == FrameKind::message) {
+  if (hasChannel(kind)) {
     if (length < kMinMessageBody) {
       error_ = "frame body of " + std::to_string(length) + " bytes has no channel name length";
       return Step::broken;
@@ -65,7 +66,7 @@ FrameReader::Step FrameReader::parse(std::span<const uint8_t> bytes, size_t& fra
   if (bytes.size() < frameSize) return Step::needMore;
 
   InterfaceFrame& frame = frames.emplace_back();
-  frame.kind = accepted_;
+  frame.kind = kind;
   frame.id = readU32(bytes.data() + 5);
   frame.channel.assign(reinterpret_cast<const char*>(bytes.data()) + 4 + kMinMessageBody,
                        channelLength);
@@ -111,18 +112,19 @@ bool FrameReader::feed(std::span<const uint8_t> bytes, std::vector<InterfaceFram
   return true;
 }
 
-std::array<uint8_t, kReplyHeaderSize> replyFrameHeader(uint32_t id, size_t payloadSize) {
+std::array<uint8_t, kReplyHeaderSize> replyFrameHeader(uint32_t id, size_t payloadSize,
+                                                       FrameKind kind) {
   std::array<uint8_t, kReplyHeaderSize> header{};
   writeU32(header.data(), static_cast<uint32_t>(payloadSize + 5));
-  header[4] = static_cast<uint8_t>(FrameKind::reply);
+  header[4] = static_cast<uint8_t>(kind);
   writeU32(header.data() + 5, id);
   return header;
 }
 
-std::optional<std::vector<uint8_t>> encodeReplyFrame(uint32_t id,
-                                                     std::span<const uint8_t> payload) {
+std::optional<std::vector<uint8_t>> encodeReplyFrame(uint32_t id, std::span<const uint8_t> payload,
+                                                     FrameKind kind) {
   if (payload.size() > kMaxReplyPayload) return std::nullopt;
-  const auto header = replyFrameHeader(id, payload.size());
+  const auto header = replyFrameHeader(id, payload.size(), kind);
   std::vector<uint8_t> frame;
   frame.reserve(header.size() + payload.size());
   frame.insert(frame.end(), header.begin(), header.end());
@@ -131,13 +133,14 @@ std::optional<std::vector<uint8_t>> encodeReplyFrame(uint32_t id,
 }
 
 std::optional<std::vector<uint8_t>> encodeMessageFrame(uint32_t id, std::string_view channel,
-                                                       std::span<const uint8_t> payload) {
+                                                       std::span<const uint8_t> payload,
+                                                       FrameKind kind) {
   if (channel.size() > UINT16_MAX) return std::nullopt;
   const size_t length = kMinMessageBody + channel.size() + payload.size();
   if (length > kMaxFrameLength) return std::nullopt;
   std::vector<uint8_t> frame(4 + kMinMessageBody);
   writeU32(frame.data(), static_cast<uint32_t>(length));
-  frame[4] = static_cast<uint8_t>(FrameKind::message);
+  frame[4] = static_cast<uint8_t>(kind);
   writeU32(frame.data() + 5, id);
   frame[9] = static_cast<uint8_t>(channel.size());
   frame[10] = static_cast<uint8_t>(channel.size() >> 8);
@@ -145,6 +148,12 @@ std::optional<std::vector<uint8_t>> encodeMessageFrame(uint32_t id, std::string_
   frame.insert(frame.end(), channel.begin(), channel.end());
   frame.insert(frame.end(), payload.begin(), payload.end());
   return frame;
+}
+
+std::optional<std::vector<uint8_t>> encodeFrame(const InterfaceFrame& frame) {
+  if (hasChannel(frame.kind))
+    return encodeMessageFrame(frame.id, frame.channel, frame.payload, frame.kind);
+  return encodeReplyFrame(frame.id, frame.payload, frame.kind);
 }
 
 }  // namespace korvane

@@ -3,8 +3,12 @@
 //
 //   frame := length:u32 body          5 <= length <= 16 MiB, little-endian
 //   body  := kind:u8 id:u32 rest
-//   kind 1 (message to the host)  rest := channel_length:u16 channel payload
-//   kind 2 (reply from the host)  rest := payload
+//   kind 1 (message to the host)           rest := channel_length:u16 channel payload
+//   kind 2 (reply from the host)           rest := payload
+//   kind 3 (message from the host)         rest := channel_length:u16 channel payload
+//   kind 4 (reply to a message from host)  rest := payload
+//
+// The host reads kinds 1 and 4; a client reads kinds 2 and 3.
 //
 // Thread: any. A FrameReader belongs to one connection and is used by one
 // thread at a time.
@@ -13,6 +17,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,37 +29,62 @@ namespace korvane {
 enum class FrameKind : uint8_t {
   message = 1,      // interface to host: a platform message on a channel
   reply = 2,        // host to interface: the reply to a message
-  hostMessage = 3,  // reserved: host to interface
-  hostReply = 4,    // reserved: the interface's reply to a host message
+  hostMessage = 3,  // host to interface: a platform message on a channel
+  hostReply = 4,    // interface to host: the reply to a host message
 };
+
+// A set of frame kinds: those one end of the connection reads.
+class FrameKinds {
+ public:
+  constexpr FrameKinds(std::initializer_list<FrameKind> kinds) {
+    for (FrameKind kind : kinds) bits_ |= bit(kind);
+  }
+  constexpr bool contains(FrameKind kind) const { return (bits_ & bit(kind)) != 0; }
+
+ private:
+  static constexpr uint8_t bit(FrameKind kind) {
+    return static_cast<uint8_t>(1u << static_cast<uint8_t>(kind));
+  }
+  uint8_t bits_ = 0;
+};
+
+// What the host reads: messages and the replies to its own messages.
+inline constexpr FrameKinds kHostReadKinds{FrameKind::message, FrameKind::hostReply};
+// What a client reads: replies and the host's messages.
+inline constexpr FrameKinds kClientReadKinds{FrameKind::reply, FrameKind::hostMessage};
+
+// Whether frames of `kind` carry a channel name (kinds 1 and 3).
+constexpr bool hasChannel(FrameKind kind) {
+  return kind == FrameKind::message || kind == FrameKind::hostMessage;
+}
 
 inline constexpr uint32_t kMinFrameLength = 5;
 inline constexpr uint32_t kMaxFrameLength = 16u * 1024 * 1024;
 // Bytes before the payload: length, kind and id.
 inline constexpr size_t kReplyHeaderSize = 9;
-// The largest payload a reply frame can carry.
+// The largest payload a reply frame (kind 2 or 4) can carry.
 inline constexpr size_t kMaxReplyPayload = kMaxFrameLength - 5;
 
 struct InterfaceFrame {
   FrameKind kind = FrameKind::message;
   uint32_t id = 0;
-  std::string channel;  // empty unless kind is message
+  std::string channel;  // empty unless the kind has a channel (1 and 3)
   std::vector<uint8_t> payload;
 
   friend bool operator==(const InterfaceFrame&, const InterfaceFrame&) = default;
 };
 
 // Cuts a byte stream into frames, however the stream is split into reads.
-// Framing breaks on a length out of range, a kind other than the one this
-// reader accepts, or a message body too short for its channel name; each is
+// Framing breaks on a length out of range, a kind other than those this
+// reader accepts, or a body of kind 1 or 3 too short for its channel name; each is
 // detected as soon as the bytes that show it have arrived, and a length is
 // checked before anything is allocated for the body. A broken reader stays
 // broken: the stream cannot be resynchronised.
 class FrameReader {
  public:
-  // `accepted` is the one kind this end expects: message for the host,
-  // reply for a client.
-  explicit FrameReader(FrameKind accepted) : accepted_(accepted) {}
+  // `accepted` are the kinds this end reads: kHostReadKinds for the host,
+  // kClientReadKinds for a client.
+  explicit FrameReader(FrameKinds accepted) : accepted_(accepted) {}
 
   // Reads all of `bytes` and appends each frame they complete to `frames`, in
   // order. Returns false when the framing is broken (error() says how); frames
@@ -77,21 +107,29 @@ class FrameReader {
   // How many more bytes the frame in pending_ needs before parse can decide.
   size_t wanted() const;
 
-  FrameKind accepted_;
+  FrameKinds accepted_;
   std::vector<uint8_t> pending_;
   std::string error_;
 };
 
 // The 9 bytes that precede a reply payload of `payloadSize` bytes (at most
-// kMaxReplyPayload).
-std::array<uint8_t, kReplyHeaderSize> replyFrameHeader(uint32_t id, size_t payloadSize);
+// kMaxReplyPayload); `kind` is reply or hostReply.
+std::array<uint8_t, kReplyHeaderSize> replyFrameHeader(uint32_t id, size_t payloadSize,
+                                                       FrameKind kind = FrameKind::reply);
 
-// A whole reply frame; nullopt when the payload is larger than kMaxReplyPayload.
-std::optional<std::vector<uint8_t>> encodeReplyFrame(uint32_t id, std::span<const uint8_t> payload);
+// A whole reply frame (kind 2, or `kind`); nullopt when the payload is larger
+// than kMaxReplyPayload.
+std::optional<std::vector<uint8_t>> encodeReplyFrame(uint32_t id, std::span<const uint8_t> payload,
+                                                     FrameKind kind = FrameKind::reply);
 
-// A whole message frame; nullopt when the channel name is longer than 65535
-// bytes or the frame would exceed kMaxFrameLength.
+// A whole message frame (kind 1, or `kind`: hostMessage); nullopt when the
+// channel name is longer than 65535 bytes or the frame would exceed
+// kMaxFrameLength.
 std::optional<std::vector<uint8_t>> encodeMessageFrame(uint32_t id, std::string_view channel,
-                                                       std::span<const uint8_t> payload);
+                                                       std::span<const uint8_t> payload,
+                                                       FrameKind kind = FrameKind::message);
+
+// Any frame, by its kind; nullopt where the writers above refuse it.
+std::optional<std::vector<uint8_t>> encodeFrame(const InterfaceFrame& frame);
 
 }  // namespace korvane

@@ -31,4 +31,22 @@ void FlutterMethodChannel::setMethodCallHandler(FlutterMethodCallHandler handler
       });
 }
 
+void FlutterMethodChannel::invokeMethod(const std::string& method, EncodableValue arguments,
+                                        FlutterReplyCallback callback) {
+  KORVANE_ASSERT_MAIN_THREAD();
+  std::vector<uint8_t> message =
+      StandardMethodCodec::instance().encodeMethodCall({method, std::move(arguments)});
+  if (!callback) {
+    messenger_->send(name_, std::move(message));
+    return;
+  }
+  messenger_->send(
+      name_, std::move(message), [callback = std::move(callback)](std::vector<uint8_t> reply) {
+        auto decoded = StandardMethodCodec::instance().decodeEnvelope(reply);
+        auto* envelope = std::get_if<MethodEnvelope>(&decoded);
+        callback(envelope != nullptr ? std::move(*envelope)
+                                     : FlutterResultValue(FlutterMethodNotImplemented));
+      });
+}
+
 }  // namespace korvane

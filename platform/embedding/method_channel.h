@@ -1,6 +1,9 @@
-// A named method channel speaking the standard method codec.
+// A named method channel speaking the standard method codec, both ways: calls
+// from the interface reach the handler, and invokeMethod() calls the
+// interface.
 //
-// Thread: main thread only. The handler is called on the main thread.
+// Thread: main thread only. The handler and reply callbacks are called on the
+// main thread.
 #pragma once
 
 #include <functional>
@@ -14,6 +17,11 @@ namespace korvane {
 
 using FlutterMethodCallHandler = std::function<void(const FlutterMethodCall&, FlutterResult)>;
 
+// The interface's answer to invokeMethod(): the success value, a FlutterError,
+// or FlutterMethodNotImplemented when the reply is empty (no interface, no
+// handler there, an unknown method) or cannot be decoded.
+using FlutterReplyCallback = std::function<void(FlutterResultValue)>;
+
 class FlutterMethodChannel {
  public:
   // A channel named `name` on `messenger` with the standard method codec. The
@@ -26,6 +34,12 @@ class FlutterMethodChannel {
   // handler. The handler's result is encoded as a success or error envelope,
   // or as no data for FlutterMethodNotImplemented.
   void setMethodCallHandler(FlutterMethodCallHandler handler);
+
+  // Calls `method` with `arguments` on the interface's side of this channel.
+  // `callback`, when given, runs exactly once, on the main thread and never
+  // inside invokeMethod().
+  void invokeMethod(const std::string& method, EncodableValue arguments = EncodableValue(),
+                    FlutterReplyCallback callback = nullptr);
 
   const std::string& name() const { return name_; }
 

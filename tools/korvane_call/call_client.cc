@@ -7,6 +7,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <span>
 
 #include "platform/embedding/interface_frame.h"
 
@@ -35,6 +37,29 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
     if (ready > 0) return true;
     if (ready < 0 && errno != EINTR) return true;  // let the next call report the error
   }
+}
+
+// Writes all of `bytes` to `fd` by `deadline`; nullopt once written.
+// `what` names what is sent and `failing` begins the error line.
+std::optional<CallOutcome> sendAll(int fd, std::span<const uint8_t> bytes,
+                                   Clock::time_point deadline, const std::string& what,
+                                   const std::string& failing) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!waitFor(fd, POLLOUT, deadline)) {
+        return fail(Status::timedOut, "the host did not take " + what + " within the time limit");
+      }
+    } else if (n < 0 && errno != EINTR) {
+      const int error = errno;
+      return fail(error == ENOTCONN || error == ECONNREFUSED ? Status::unreachable : Status::broken,
+                  systemError(failing, error));
+    }
+  }
+  return std::nullopt;
 }
 
 class Socket {
@@ -76,30 +101,28 @@ CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& 
     }
   }
 
-  size_t sent = 0;
-  while (sent < frame->size()) {
-    const ssize_t n = send(socket.fd(), frame->data() + sent, frame->size() - sent, MSG_NOSIGNAL);
-    if (n > 0) {
-      sent += static_cast<size_t>(n);
-    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      if (!waitFor(socket.fd(), POLLOUT, deadline)) {
-        return fail(Status::timedOut, "the host did not take the call within the time limit");
-      }
-    } else if (n < 0 && errno != EINTR) {
-      const int error = errno;
-      return fail(error == ENOTCONN || error == ECONNREFUSED ? Status::unreachable : Status::broken,
-                  systemError("cannot send to " + socketPath, error));
-    }
+  if (auto failure =
+          sendAll(socket.fd(), *frame, deadline, "the call", "cannot send to " + socketPath)) {
+    return *failure;
   }
 
-  FrameReader reader(FrameKind::reply);
-  std::vector<InterfaceFrame> replies;
+  FrameReader reader(kClientReadKinds);
+  std::vector<InterfaceFrame> frames;
   std::vector<uint8_t> buffer(64 * 1024);
   for (;;) {
-    for (InterfaceFrame& reply : replies) {
-      if (reply.id == kCallId) return {Status::replied, std::move(reply.payload), {}};
+    for (InterfaceFrame& received : frames) {
+      if (received.kind == FrameKind::hostMessage) {
+        // This is no interface: the host's message is answered with no data.
+        const auto answer = *encodeReplyFrame(received.id, {}, FrameKind::hostReply);
+        if (auto failure = sendAll(socket.fd(), answer, deadline, "the answer to its message",
+                                   "cannot answer the host's message")) {
+          return *failure;
+        }
+      } else if (received.id == kCallId) {
+        return {Status::replied, std::move(received.payload), {}};
+      }
     }
-    replies.clear();
+    frames.clear();
     if (!waitFor(socket.fd(), POLLIN, deadline)) {
       return fail(Status::timedOut, "no reply within the time limit");
     }
@@ -109,7 +132,7 @@ CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& 
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;
       return fail(Status::broken, systemError("cannot read the reply", errno));
     }
-    if (!reader.feed(std::span(buffer.data(), static_cast<size_t>(n)), replies)) {
+    if (!reader.feed(std::span(buffer.data(), static_cast<size_t>(n)), frames)) {
       return fail(Status::broken, "the reply is not a valid frame: " + reader.error());
     }
   }

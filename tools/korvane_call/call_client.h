@@ -17,7 +17,8 @@ struct CallOutcome {
 };
 
 // Connects to `socketPath`, sends `payload` to `channel` as message 1 and
-// returns the payload of the reply with id 1. Gives up after `timeout` in all.
+// returns the payload of the reply with id 1. Messages the host sends while
+// it waits (kind 3) are answered with no data. Gives up after `timeout` in all.
 CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& channel,
                               const std::vector<uint8_t>& payload,
                               std::chrono::milliseconds timeout);

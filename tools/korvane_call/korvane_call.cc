@@ -29,7 +29,8 @@ Options:
 JSON-ARGUMENTS, when given, become the arguments of the call: integers are sent
 as integers, other numbers as doubles, arrays as lists and objects as maps with
 string keys. In the reply, map keys that are not strings are shown as their
-JSON text.
+JSON text. Messages the host sends to the interface while the call waits are
+answered with no data.
 
 Example:
   korvane-call macos_install_location hasQuarantine '{"path": "/opt/Korvane.app"}'

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <thread>
@@ -50,6 +51,30 @@ CallRun runWhileServing(std::vector<std::string> args, InterfaceAddressInputs en
   return run;
 }
 
+// Runs the korvane-call binary while this (main) thread serves the engine;
+// returns its exit status and standard output.
+std::pair<int, std::string> runBinary(std::vector<std::string> args) {
+  int pipeFds[2];
+  EXPECT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    std::vector<char*> argv{const_cast<char*>(KORVANE_CALL_BINARY)};
+    for (auto& arg : args) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(KORVANE_CALL_BINARY, argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  int status = -1;
+  runMainLoopUntil([&] { return waitpid(child, &status, WNOHANG) == child; });
+  std::string out;
+  char buffer[4096];
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
+  close(pipeFds[0]);
+  return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out);
+}
+
 // A listening (live) or closed (stale) socket file at `path`.
 int socketAt(const std::string& path, bool live) {
   sockaddr_un address{};
@@ -63,6 +88,10 @@ int socketAt(const std::string& path, bool live) {
   }
   EXPECT_EQ(listen(fd, 4), 0);
   return fd;
+}
+
+std::string describe(const FlutterResultValue& answer) {
+  return std::holds_alternative<FlutterMethodNotImplementedMarker>(answer) ? "no data" : "data";
 }
 
 class KorvaneCallTest : public ::testing::Test {
@@ -80,6 +109,16 @@ class KorvaneCallTest : public ::testing::Test {
         result(EncodableMap{{int32_t{1}, true}, {"list", std::vector<int32_t>{1, 2}}});
       } else if (call.method == "never") {
         held = result;
+      } else if (call.method == "ask") {
+        // Calls the interface twice before replying; the reply tells what came back.
+        auto interface =
+            FlutterMethodChannel::methodChannelWithName("interface_side", engine.binaryMessenger());
+        auto first = std::make_shared<std::string>();
+        interface.invokeMethod("first", call.arguments,
+                               [first](FlutterResultValue answer) { *first = describe(answer); });
+        interface.invokeMethod("second", {}, [first, result](FlutterResultValue answer) {
+          result(*first + ", " + describe(answer));
+        });
       } else {
         result(FlutterMethodNotImplemented);
       }
@@ -156,27 +195,6 @@ TEST_F(KorvaneCallTest, NoHostAtTheSocketIsReported) {
 // Catches the installed binary printing anything but the one reply line, or
 // exiting with a status that does not match --help.
 TEST_F(KorvaneCallTest, BinaryPrintsOneLineAndHelpExplains) {
-  auto runBinary = [](std::vector<std::string> args) {
-    int pipeFds[2];
-    EXPECT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
-    const pid_t child = fork();
-    if (child == 0) {
-      dup2(pipeFds[1], STDOUT_FILENO);
-      std::vector<char*> argv{const_cast<char*>(KORVANE_CALL_BINARY)};
-      for (auto& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      execv(KORVANE_CALL_BINARY, argv.data());
-      _exit(127);
-    }
-    close(pipeFds[1]);
-    int status = -1;
-    runMainLoopUntil([&] { return waitpid(child, &status, WNOHANG) == child; });
-    std::string out;
-    char buffer[4096];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
-    close(pipeFds[0]);
-    return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, out);
-  };
   auto [status, out] = runBinary({"--socket", socket, "test_channel", "echo", R"({"a":[1]})"});
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out, "{\"a\":[1]}\n");
@@ -187,6 +205,18 @@ TEST_F(KorvaneCallTest, BinaryPrintsOneLineAndHelpExplains) {
   EXPECT_EQ(status, 0);
   EXPECT_NE(out.find("Exit status"), std::string::npos);
   EXPECT_NE(out.find("korvane-call macos_install_location hasQuarantine"), std::string::npos);
+}
+
+// Catches korvane-call taking the host's own message for its reply, breaking
+// on it, or leaving it unanswered (the host would never reply to the call).
+TEST_F(KorvaneCallTest, AnswersTheHostsMessagesWhileItWaits) {
+  const CallRun run = runWhileServing({"--socket", socket, "test_channel", "ask", "[1]"});
+  EXPECT_EQ(run.status, kExitReplied) << run.err;
+  EXPECT_EQ(run.out, "\"no data, no data\"\n");
+  const auto [status, out] = runBinary({"--socket", socket, "test_channel", "ask"});
+  EXPECT_EQ(status, kExitReplied);
+  EXPECT_EQ(out, "\"no data, no data\"\n");
+  EXPECT_TRUE(logger.lines().empty());
 }
 
 // Catches discovery that picks a stale socket, hides a second running host,
