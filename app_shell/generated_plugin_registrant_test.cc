@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "external_plugins/external_plugins.h"
-#include "platform/embedding/channel_messenger.h"
+#include "platform/appkit/ns_application.h"
+#include "platform/embedding/flutter_view_controller.h"
 
 namespace korvane {
 namespace {
@@ -37,8 +38,8 @@ TEST(RegisterGeneratedPlugins, TwentyOneKeysInOrderWithTheirForms) {
               {"WebViewFlutterPlugin", 'S'},
               {"WindowExtPlugin", 'S'},
               {"WindowManagerPlugin", 'S'}};
-  ChannelMessenger messenger;
-  RecordingPluginRegistry registry(messenger);
+  NSApplication app;
+  FlutterViewController registry;
   external_plugins::externalPluginRegistrations().clear();
   RegisterGeneratedPlugins(registry);
 
@@ -49,7 +50,7 @@ TEST(RegisterGeneratedPlugins, TwentyOneKeysInOrderWithTheirForms) {
     // Every key is the plug-in class's own name.
     if (row.form != 'R') expected.push_back({row.key, row.key, row.form});
   }
-  EXPECT_EQ(registry.handedOutKeys(), keys);
+  EXPECT_EQ(registry.registrarKeys(), keys);
   EXPECT_EQ(keys.size(), 21u);
   EXPECT_EQ(external_plugins::externalPluginRegistrations(), expected);
 }

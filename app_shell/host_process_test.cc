@@ -112,8 +112,10 @@ EncodableValue pathArgs(const std::string& path) {
 class HostProcessTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    // The host's login items and preferences live in this test's folder.
+    // The host's login items, preferences and instance endpoint live in this
+    // test's folder.
     setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
+    setenv("XDG_RUNTIME_DIR", dir_.path().c_str(), 1);
     socket_ = dir_.file("interface.sock");
     host_ = std::make_unique<HostProcess>(std::vector<std::string>{"--interface-socket", socket_});
     ready_ = host_->readLine();
@@ -126,8 +128,9 @@ class HostProcessTest : public ::testing::Test {
 };
 
 // Catches a missing or malformed ready line, output on standard output beside
-// it, an unclean stop, or a socket file left behind.
-TEST_F(HostProcessTest, ReportsReadyAndStopsCleanlyOnSigterm) {
+// it, a signal that kills the host instead of ending its main loop, or a
+// socket file left behind because the windows were not torn down.
+TEST_F(HostProcessTest, ReportsReadyAndStopsCleanlyOnSignals) {
   ASSERT_EQ(ready_, "interface-socket=" + socket_ + "\n");
   struct stat st;
   ASSERT_EQ(lstat(socket_.c_str(), &st), 0);
@@ -136,7 +139,30 @@ TEST_F(HostProcessTest, ReportsReadyAndStopsCleanlyOnSigterm) {
   ASSERT_EQ(kill(host_->pid(), SIGTERM), 0);
   EXPECT_EQ(host_->wait(), 0);
   EXPECT_EQ(host_->rest(false), "") << "nothing but the ready line on standard output";
+  EXPECT_EQ(host_->rest(true), "") << "nothing on standard error either";
   EXPECT_NE(lstat(socket_.c_str(), &st), 0) << "socket file removed on exit";
+
+  const std::string socket = dir_.file("second.sock");
+  HostProcess second({"--interface-socket", socket});
+  ASSERT_EQ(second.readLine(), "interface-socket=" + socket + "\n");
+  ASSERT_EQ(kill(second.pid(), SIGINT), 0);
+  EXPECT_EQ(second.wait(), 0);
+  EXPECT_NE(lstat(socket.c_str(), &st), 0);
+}
+
+// Catches --help that starts the host or writes to standard error, and a bad
+// option that starts it, exits 0 or is not explained on standard error.
+TEST(HostOptions, HelpAndBadOptions) {
+  HostProcess help({"--help"});
+  EXPECT_EQ(help.wait(), 0);
+  const std::string usage = help.rest(false);
+  EXPECT_EQ(usage.rfind("usage: korvane", 0), 0u) << usage;
+  EXPECT_EQ(help.rest(true), "");
+
+  HostProcess bad({"--interface-socket"});
+  EXPECT_EQ(bad.wait(), 2);
+  EXPECT_EQ(bad.rest(false), "");
+  EXPECT_EQ(bad.rest(true), "korvane: --interface-socket needs a path\n" + usage);
 }
 
 // Catches a host that takes over the socket of a live one.
@@ -144,7 +170,7 @@ TEST_F(HostProcessTest, RefusesTheSocketOfALiveHost) {
   ASSERT_FALSE(ready_.empty());
   HostProcess second({"--interface-socket", socket_});
   EXPECT_EQ(second.readLine(5s), "");
-  EXPECT_NE(second.wait(), 0);
+  EXPECT_EQ(second.wait(), 1);
   EXPECT_NE(second.rest(true).find(socket_), std::string::npos) << "the message names the path";
 
   testing::InterfaceTestClient client(socket_);
@@ -275,6 +301,7 @@ TEST_F(HostProcessTest, LaunchAtStartupTurnsTheAutostartEntryOnAndOff) {
 TEST(HostFromBundle, LaunchAtStartupWritesAndRemovesTheAutostartEntry) {
   testing::TempDir dir;
   setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", dir.path().c_str(), 1);
   const std::string bundle = dir.file("Korvane.app");
   ASSERT_TRUE(testing::makeBundle(bundle, {{"CFBundleIdentifier", "com.example.korvane"},
                                            {"CFBundleName", "Korvane"},

@@ -1,7 +1,9 @@
 // Stand-ins for the external Flutter plug-ins (see README.md here): the
-// registration entry points only. Thread: main thread.
+// registration entry points, and for window_ext and window_manager the few
+// operations the application shell calls. Thread: main thread.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -20,13 +22,21 @@ struct Registration {
 // Every registration made in this process, in order.
 std::vector<Registration>& externalPluginRegistrations();
 
+// Called with each registration as it is made, with its registrar (for tests
+// that look at the engine at that moment); none by default.
+using RegistrationObserver = std::function<void(const Registration&, FlutterPluginRegistrar&)>;
+void setRegistrationObserver(RegistrationObserver observer);
+
+// Records a registration and tells the observer.
+void noteRegistration(Registration registration, FlutterPluginRegistrar& registrar);
+
 // The class-level form (register(with:)).
-#define KORVANE_EXTERNAL_PLUGIN_S(Name)                                       \
-  class Name {                                                                \
-   public:                                                                    \
-    static void registerWith(FlutterPluginRegistrar& registrar) {             \
-      externalPluginRegistrations().push_back({#Name, registrar.key(), 'S'}); \
-    }                                                                         \
+#define KORVANE_EXTERNAL_PLUGIN_S(Name)                           \
+  class Name {                                                    \
+   public:                                                        \
+    static void registerWith(FlutterPluginRegistrar& registrar) { \
+      noteRegistration({#Name, registrar.key(), 'S'}, registrar); \
+    }                                                             \
   };
 
 KORVANE_EXTERNAL_PLUGIN_S(AppLinksMacosPlugin)
@@ -44,8 +54,6 @@ KORVANE_EXTERNAL_PLUGIN_S(SharedPreferencesPlugin)
 KORVANE_EXTERNAL_PLUGIN_S(TrayManagerPlugin)
 KORVANE_EXTERNAL_PLUGIN_S(UrlLauncherPlugin)
 KORVANE_EXTERNAL_PLUGIN_S(WebViewFlutterPlugin)
-KORVANE_EXTERNAL_PLUGIN_S(WindowExtPlugin)
-KORVANE_EXTERNAL_PLUGIN_S(WindowManagerPlugin)
 
 #undef KORVANE_EXTERNAL_PLUGIN_S
 
@@ -53,14 +61,14 @@ KORVANE_EXTERNAL_PLUGIN_S(WindowManagerPlugin)
 class FPPPackageInfoPlusPlugin {
  public:
   static void registerWithRegistrar(FlutterPluginRegistrar& registrar) {
-    externalPluginRegistrations().push_back({"FPPPackageInfoPlusPlugin", registrar.key(), 'O'});
+    noteRegistration({"FPPPackageInfoPlusPlugin", registrar.key(), 'O'}, registrar);
   }
 };
 
 class SqflitePlugin {
  public:
   static void registerWithRegistrar(FlutterPluginRegistrar& registrar) {
-    externalPluginRegistrations().push_back({"SqflitePlugin", registrar.key(), 'O'});
+    noteRegistration({"SqflitePlugin", registrar.key(), 'O'}, registrar);
   }
 };
 
@@ -68,8 +76,12 @@ class SqflitePlugin {
 class InAppWebViewFlutterPlugin {
  public:
   explicit InAppWebViewFlutterPlugin(FlutterPluginRegistrar& registrar) {
-    externalPluginRegistrations().push_back({"InAppWebViewFlutterPlugin", registrar.key(), 'I'});
+    noteRegistration({"InAppWebViewFlutterPlugin", registrar.key(), 'I'}, registrar);
   }
 };
 
 }  // namespace korvane::external_plugins
+
+// The two plug-ins the application shell talks to.
+#include "external_plugins/window_ext_plugin.h"
+#include "external_plugins/window_manager_plugin.h"

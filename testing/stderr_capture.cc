@@ -7,14 +7,17 @@
 
 namespace korvane::testing {
 
-std::string captureStderr(const std::function<void()>& body) {
+namespace {
+
+std::string capture(FILE* stream, int fd, const std::function<void()>& body) {
   FILE* sink = tmpfile();
   if (sink == nullptr) return {};
-  fflush(stderr);
-  const int saved = dup(STDERR_FILENO);
-  dup2(fileno(sink), STDERR_FILENO);
+  fflush(stream);
+  const int saved = dup(fd);
+  dup2(fileno(sink), fd);
   body();
-  dup2(saved, STDERR_FILENO);
+  fflush(stream);
+  dup2(saved, fd);
   close(saved);
   std::string text;
   rewind(sink);
@@ -23,6 +26,16 @@ std::string captureStderr(const std::function<void()>& body) {
   while ((n = fread(buffer, 1, sizeof buffer, sink)) > 0) text.append(buffer, n);
   fclose(sink);
   return text;
+}
+
+}  // namespace
+
+std::string captureStderr(const std::function<void()>& body) {
+  return capture(stderr, STDERR_FILENO, body);
+}
+
+std::string captureStdout(const std::function<void()>& body) {
+  return capture(stdout, STDOUT_FILENO, body);
 }
 
 bool isLogTimestamp(std::string_view stamp) {

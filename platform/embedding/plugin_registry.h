@@ -6,7 +6,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "platform/embedding/binary_messenger.h"
 
@@ -31,23 +30,6 @@ class FlutterPluginRegistry {
   virtual ~FlutterPluginRegistry() = default;
   // A registrar for the plug-in `key`.
   virtual std::shared_ptr<FlutterPluginRegistrar> registrarForPlugin(const std::string& key) = 0;
-};
-
-// A registry over one messenger that keeps the keys it handed registrars out
-// for, in order (the view controller's registry).
-class RecordingPluginRegistry final : public FlutterPluginRegistry {
- public:
-  explicit RecordingPluginRegistry(BinaryMessenger& messenger) : messenger_(&messenger) {}
-
-  std::shared_ptr<FlutterPluginRegistrar> registrarForPlugin(const std::string& key) override {
-    keys_.push_back(key);
-    return std::make_shared<FlutterPluginRegistrar>(key, *messenger_);
-  }
-  const std::vector<std::string>& handedOutKeys() const { return keys_; }
-
- private:
-  BinaryMessenger* messenger_;
-  std::vector<std::string> keys_;
 };
 
 }  // namespace korvane
