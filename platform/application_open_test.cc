@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <regex>
 
 #include "platform/application_launch.h"
 #include "platform/main_loop.h"
@@ -66,10 +65,9 @@ TEST_F(ApplicationOpenTest, GivesUpOnAnExecutableThatNeverAnswers) {
   const auto started = std::chrono::steady_clock::now();
   const OpenOutcome outcome = openApplication(request(bundle, {}, 300ms));
   const auto took = std::chrono::steady_clock::now() - started;
-  AdoptedProcess slow;
   int32_t pid = 0;
-  std::ifstream(pidFile) >> pid;
-  slow.adopt(pid);
+  runMainLoopUntil([&] { return static_cast<bool>(std::ifstream(pidFile) >> pid); }, 5s);
+  AdoptedProcess slow(pid);
   ASSERT_NE(pid, 0);
   EXPECT_FALSE(outcome.application.has_value());
   ASSERT_TRUE(outcome.error.has_value());
@@ -141,10 +139,10 @@ TEST_F(ApplicationOpenTest, RunningInstanceWithoutEndpointIsAnError) {
   const OpenOutcome outcome = openApplication(request(bundle + "/.", {}));
   ASSERT_TRUE(outcome.error.has_value());
   EXPECT_FALSE(outcome.application.has_value());
-  const std::regex expected("cannot open the application at " + bundle +
-                            ": the running instance \\(pid " + std::to_string(mute.pid()) +
-                            "\\) cannot be reached: no instance endpoint .*");
-  EXPECT_TRUE(std::regex_match(outcome.error->localizedDescription, expected))
+  const std::string expected = "cannot open the application at " + bundle +
+                               ": the running instance (pid " + std::to_string(mute.pid()) +
+                               ") cannot be reached: no instance endpoint ";
+  EXPECT_TRUE(outcome.error->localizedDescription.starts_with(expected))
       << outcome.error->localizedDescription;
 }
 

@@ -153,14 +153,14 @@ class InstanceEndpointClient {
   ~InstanceEndpointClient();
 
   // Sends `request` and waits up to `timeout` for its reply. nullopt when the
-  // connection fails, closes or times out, or the reply line is too long or
-  // not a reply (the connection is then closed and every later send fails
-  // with errc::not_connected);
-  // `error` then says why, and `code` is errc::timed_out for the time limit,
-  // errc::invalid_argument for a request holding "\n" or longer than
-  // kMaxInstanceLine (nothing is sent), errc::bad_message for a reply that is
-  // not one, else the system's error. Any request text may be sent; the
-  // server answers unknown ones with an error reply.
+  // request is not one line of at most kMaxInstanceLine bytes (nothing is
+  // sent; errc::invalid_argument), or when the connection fails, closes or
+  // times out or the reply line is too long or not a reply; after those the
+  // connection is closed and every later send fails with errc::not_connected.
+  // `error` then says why in one line, and `code` is errc::timed_out for the
+  // time limit, errc::bad_message for a reply that is not one, else the
+  // system's error. Any request text may be sent; the server answers unknown
+  // ones with an error reply.
   std::optional<InstanceReply> send(std::string_view request, std::chrono::milliseconds timeout,
                                     std::string* error = nullptr, std::error_code* code = nullptr);
 
