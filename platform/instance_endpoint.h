@@ -11,14 +11,17 @@
 // from the host's is closed before anything is read from it; a client checks
 // the listener's uid and process identifier the same way before it sends.
 //
-// Protocol: text lines ending in "\n", at most kMaxInstanceLine bytes each.
-// The client sends request lines; the host answers every line with exactly
-// one reply line, in order, then goes on reading until the client closes.
+// Protocol: text lines ending in "\n", each at most kMaxInstanceLine bytes
+// before its "\n". The client sends request lines; the host answers every
+// line with exactly one reply line, in order, then goes on reading until the
+// client closes.
 //   request := "ping" | "unhide" | "activate" | "reopen" | "quit"
 //            | "hide" | "close" | "state"
 //   reply   := "ok pid=<pid>" [" " fields] | "error " text
 // A line that is too long or not one of the requests is answered with an
-// "error" reply; a line too long also closes the connection.
+// "error" reply by the server itself (the handler never sees it); a line too
+// long also closes the connection once the reply is sent. Bytes after the
+// last "\n" when the client closes are dropped unanswered.
 //
 // Thread: the server is main thread only (served by the main loop); the
 // client is blocking and meant for a worker thread (any thread but the main
@@ -40,6 +43,7 @@
 
 namespace korvane {
 
+// The longest request or reply line, in bytes, not counting its "\n".
 inline constexpr size_t kMaxInstanceLine = 256;
 
 // The requests, as sent on the wire.
@@ -64,18 +68,33 @@ struct InstanceReply {
   std::string fields;  // what follows "ok pid=<pid>" (without the space), or the error text
 };
 
-// Parses one reply line (without its "\n"); nullopt when it is not a reply.
+// Whether `line` is one of the requests above (exact, case-sensitive).
+bool isInstanceRequest(std::string_view line);
+
+// Whether a socket file "app-<pid>.sock" lies in one of the default socket
+// folders that `inputs` give: an lstat each, nothing connected or checked.
+// For callers that must not wait. Any thread.
+bool instanceEndpointExists(const InterfaceAddressInputs& inputs, int32_t pid);
+
+// Parses one reply line (without its "\n"); nullopt when it is not a reply:
+// longer than kMaxInstanceLine, holding a "\n", an "ok" whose pid is not a
+// positive decimal 32-bit number directly followed by the end or a space, or
+// neither "ok pid=" nor "error " at its start ("error" alone is an error with
+// no text).
 std::optional<InstanceReply> parseInstanceReply(std::string_view line);
 // "ok pid=<pid>" followed by " <fields>" when fields is not empty.
 std::string okInstanceReply(int32_t pid, std::string_view fields = {});
-// "error <text>".
+// "error <text>", with any "\r" or "\n" in `text` made a space and the line
+// cut to kMaxInstanceLine bytes.
 std::string errorInstanceReply(std::string_view text);
 
 // The listening side, served on the main loop. Main thread only.
 class InstanceEndpointServer {
  public:
-  // Answers one request line (without its "\n") with one reply line (without
-  // its "\n"). Runs on the main thread.
+  // Answers one request line (without its "\n"; always one of the requests
+  // above) with one reply line (without its "\n"). Runs on the main thread;
+  // may stop() the server. A reply that parseInstanceReply() refuses is
+  // replaced by an error reply and logged.
   using Handler = std::function<std::string(std::string_view request)>;
 
   // `logger` must outlive the server.
@@ -85,9 +104,11 @@ class InstanceEndpointServer {
   InstanceEndpointServer& operator=(const InstanceEndpointServer&) = delete;
 
   // Starts listening at "app-<pid>.sock" in the default socket folder that
-  // `inputs` give (their option and environment entries are not used).
-  // Returns the error (with a one-line message naming the path and the
-  // reason) or nullopt.
+  // `inputs` give (their option and environment entries are not used; the pid
+  // is theirs). Returns the error (with a one-line message naming the path
+  // and the reason) or nullopt. A peer of another uid is closed unread with
+  // one log line. A connection's unanswered input is bounded: reading pauses
+  // while its unsent replies pile up.
   struct StartError {
     std::error_code error;
     std::string message;
@@ -103,6 +124,7 @@ class InstanceEndpointServer {
 
  private:
   class Impl;  // the Linux backend
+  Logger& logger_;
   std::unique_ptr<Impl> impl_;
 };
 
@@ -111,27 +133,42 @@ class InstanceEndpointServer {
 class InstanceEndpointClient {
  public:
   // Connects to the endpoint of `pid` in this user's default socket folders
-  // (as `inputs` give them), checking the folder and that the listener is
-  // process `pid` of this user. nullopt when there is no such endpoint or it
-  // does not accept within `timeout`; `error` then says why.
+  // (as `inputs` give them, preferred first), checking the folder and that
+  // the listener is process `pid` of user `inputs.uid`. nullopt when there is
+  // no such endpoint or it does not accept within `timeout`; `error` then
+  // says why in one line, and `code` is errc::timed_out for the time limit,
+  // errc::no_such_file_or_directory when no folder holds the endpoint,
+  // errc::permission_denied for a listener of another process or user or a
+  // file that is no socket, checkInterfaceSocketFolder's error for a folder
+  // refused, else the system's error (errc::connection_refused for a stale
+  // file).
   static std::optional<InstanceEndpointClient> connect(const InterfaceAddressInputs& inputs,
                                                        int32_t pid,
                                                        std::chrono::milliseconds timeout,
-                                                       std::string* error = nullptr);
+                                                       std::string* error = nullptr,
+                                                       std::error_code* code = nullptr);
 
   InstanceEndpointClient(InstanceEndpointClient&& other) noexcept;
   InstanceEndpointClient& operator=(InstanceEndpointClient&& other) noexcept;
   ~InstanceEndpointClient();
 
   // Sends `request` and waits up to `timeout` for its reply. nullopt when the
-  // connection fails, closes or times out (the connection is then unusable);
-  // `error` then says why.
+  // request is not one line of at most kMaxInstanceLine bytes (nothing is
+  // sent; errc::invalid_argument), or when the connection fails, closes or
+  // times out or the reply line is too long or not a reply; after those the
+  // connection is closed and every later send fails with errc::not_connected.
+  // `error` then says why in one line, and `code` is errc::timed_out for the
+  // time limit, errc::bad_message for a reply that is not one, else the
+  // system's error. Any request text may be sent; the server answers unknown
+  // ones with an error reply.
   std::optional<InstanceReply> send(std::string_view request, std::chrono::milliseconds timeout,
-                                    std::string* error = nullptr);
+                                    std::string* error = nullptr, std::error_code* code = nullptr);
 
  private:
   explicit InstanceEndpointClient(int fd) : fd_(fd) {}
+  void closeConnection();
   int fd_ = -1;
+  std::string received_;  // bytes read past the last reply; at most one line
 };
 
 }  // namespace korvane

@@ -2,19 +2,35 @@
 // org.freedesktop.FileManager1.ShowItems on the session bus, asynchronously;
 // when there is no session bus or nobody serves that name, the containing
 // folder is opened with xdg-open, spawned asynchronously and reaped.
+//
+// Requests to other applications go to their instance endpoints, one at a
+// time on the serial queue "workspace.requests" in the order they were made:
+// each waits for its reply (or its time limit) before the next is sent, so an
+// unhide, activate and open sent to the same instance arrive in that order.
+// The folders and the environment are read on the main thread when the
+// request is made.
 #include <gio/gio.h>
 
+#include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/application_launch.h"
+#include "platform/application_open.h"
+#include "platform/dispatch_queue.h"
+#include "platform/instance_endpoint.h"
 #include "platform/main_thread.h"
 #include "platform/running_applications.h"
 #include "platform/workspace.h"
 
 namespace korvane {
 namespace {
+
+// Connecting to an unhide or activate target and waiting for its reply, each.
+constexpr std::chrono::milliseconds kRequestTimeLimit{2000};
+// An open, from its turn on the queue to its completion.
+constexpr std::chrono::milliseconds kOpenTimeLimit{5000};
 
 struct RevealRequest {
   std::vector<std::string> paths;
@@ -109,16 +125,52 @@ class LinuxWorkspace final : public Workspace {
     return runningApplicationsOfThisUser();
   }
 
-  // Requests to other applications arrive with the instance endpoint.
-  bool unhide(const RunningApplication&) override { return false; }
-  bool activate(const RunningApplication&, ActivationOptions) override { return false; }
-  void openApplicationAtURL(const FileURL& url, const OpenConfiguration&,
-                            OpenCompletion completion) override {
-    std::thread([path = url.path(), completion = std::move(completion)] {
-      completion(std::nullopt, WorkspaceError{"cannot open the application at " + path +
-                                              ": opening applications is not available"});
-    }).detach();
+  bool unhide(const RunningApplication& application) override {
+    KORVANE_ASSERT_MAIN_THREAD();
+    return sendLater(application.processIdentifier, InstanceRequest::unhide);
   }
+
+  // Sent as "activate" whatever the options: on Linux an application can only
+  // ask for its own windows to be raised (the window manager decides), and
+  // there is nothing to ignore other applications with, so every activation
+  // is one that ignores them (the only kind this application asks for).
+  bool activate(const RunningApplication& application, ActivationOptions) override {
+    KORVANE_ASSERT_MAIN_THREAD();
+    return sendLater(application.processIdentifier, InstanceRequest::activate);
+  }
+
+  void openApplicationAtURL(const FileURL& url, const OpenConfiguration& configuration,
+                            OpenCompletion completion) override {
+    KORVANE_ASSERT_MAIN_THREAD();
+    OpenRequest request{url.path(), configuration,
+                        InterfaceAddressInputs::fromProcess(std::nullopt), environmentForLaunch(),
+                        kOpenTimeLimit};
+    requests().async([request = std::move(request), completion = std::move(completion)]() mutable {
+      OpenOutcome outcome = openApplication(request);
+      if (completion) completion(std::move(outcome.application), std::move(outcome.error));
+    });
+  }
+
+ private:
+  // Queues `request` for `pid` when it has an endpoint socket file; nothing
+  // here waits for the process. The outcome is not reported.
+  bool sendLater(int32_t pid, std::string_view request) {
+    InterfaceAddressInputs inputs = InterfaceAddressInputs::fromProcess(std::nullopt);
+    if (!instanceEndpointExists(inputs, pid)) return false;
+    requests().async([inputs = std::move(inputs), pid, request] {
+      if (auto client = InstanceEndpointClient::connect(inputs, pid, kRequestTimeLimit)) {
+        client->send(request, kRequestTimeLimit);
+      }
+    });
+    return true;
+  }
+
+  DispatchQueue& requests() {
+    if (requests_ == nullptr) requests_ = makeSerialQueue("workspace.requests");
+    return *requests_;
+  }
+
+  std::unique_ptr<DispatchQueue> requests_;  // made on the first request (main thread)
 };
 
 }  // namespace

@@ -4,14 +4,20 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 
+#include "platform/embedding/interface_address.h"
 #include "platform/main_loop.h"
+#include "platform/main_thread.h"
+#include "testing/bundle_maker.h"
+#include "testing/instance_test_app.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
@@ -178,6 +184,171 @@ TEST(Workspace, AsksTheFileManagerToShowTheItem) {
   g_dbus_node_info_unref(node);
   g_dbus_connection_close_sync(server, nullptr, nullptr);
   g_object_unref(server);
+}
+
+// Requests to other instances, sent to stand-in applications that run from
+// bundles in a temporary folder and serve their endpoints there.
+class WorkspaceInstancesTest : public ::testing::Test {
+ protected:
+  struct Completion {
+    std::optional<RunningApplication> application;
+    std::optional<WorkspaceError> error;
+    bool onMainThread = true;
+  };
+
+  void SetUp() override { inputs = InterfaceAddressInputs::fromProcess(std::nullopt); }
+
+  std::string bundleWithTestApp(const std::string& name) {
+    const std::string bundle = dir.file(name);
+    EXPECT_TRUE(
+        testing::makeAppBundle(bundle, identifier, "TestApp", testing::instanceTestAppBinary()));
+    return bundle;
+  }
+
+  // Opens `path` and waits for the completion; then a little longer, to see
+  // that it is not called again.
+  std::vector<Completion> openAndWait(const std::string& path, OpenConfiguration configuration) {
+    auto completions = std::make_shared<std::vector<Completion>>();
+    auto mutex = std::make_shared<std::mutex>();
+    sharedWorkspace().openApplicationAtURL(
+        FileURL::fileURLWithPath(path), configuration,
+        [completions, mutex](std::optional<RunningApplication> application,
+                             std::optional<WorkspaceError> error) {
+          std::lock_guard<std::mutex> lock(*mutex);
+          completions->push_back(
+              Completion{std::move(application), std::move(error), isMainThread()});
+        });
+    const auto count = [&] {
+      std::lock_guard<std::mutex> lock(*mutex);
+      return completions->size();
+    };
+    runMainLoopUntil([&] { return count() > 0; }, 10s);
+    runMainLoopFor(100ms);
+    std::lock_guard<std::mutex> lock(*mutex);
+    return *completions;
+  }
+
+  testing::TempDir dir;
+  testing::ScopedSocketFolders folders{dir.path()};
+  InterfaceAddressInputs inputs;
+  // Every process of this user is a candidate: an identifier of this test
+  // process's own keeps others' stand-ins out.
+  const std::string identifier = "com.example.korvane-test." + std::to_string(getpid());
+};
+
+// Catches requests to one instance overtaking each other on their way (each
+// on its own connection), an open that skips "activate", or a completion that
+// comes twice, on the main thread, or with the wrong process.
+TEST_F(WorkspaceInstancesTest, UnhideActivateAndOpenArriveInOrder) {
+  const std::string bundle = bundleWithTestApp("Korvane.app");
+  testing::StartedProcess instance(bundle + "/Contents/MacOS/TestApp");
+  ASSERT_EQ(testing::requestsSeenBy(inputs, instance.pid()), "requests=");
+  const RunningApplication target{instance.pid(), identifier, FileURL::fileURLWithPath(bundle)};
+
+  Workspace& workspace = sharedWorkspace();
+  EXPECT_TRUE(workspace.unhide(target));
+  EXPECT_TRUE(workspace.activate(target, ActivationOptions::activateIgnoringOtherApps));
+  EXPECT_TRUE(workspace.unhide(target));
+  OpenConfiguration reopen;
+  reopen.allowsRunningApplicationSubstitution = false;
+  const auto completions = openAndWait(bundle + "/", reopen);
+
+  ASSERT_EQ(completions.size(), 1u);
+  const Completion& done = completions[0];
+  EXPECT_FALSE(done.onMainThread);
+  ASSERT_TRUE(done.application.has_value()) << done.error->localizedDescription;
+  EXPECT_FALSE(done.error.has_value());
+  EXPECT_EQ(done.application->processIdentifier, instance.pid());
+  EXPECT_EQ(done.application->bundleIdentifier, identifier);
+  EXPECT_EQ(done.application->bundleURL, FileURL::fileURLWithPath(bundle));
+  EXPECT_EQ(testing::requestsSeenBy(inputs, instance.pid()),
+            "requests=unhide,activate,unhide,activate,reopen");
+}
+
+// Catches an open that does not start the bundle's executable when none runs,
+// or completes before the new process answers.
+TEST_F(WorkspaceInstancesTest, OpenWithNoneRunningStartsTheExecutable) {
+  const std::string bundle = bundleWithTestApp("Korvane.app");
+  const auto completions = openAndWait(bundle, OpenConfiguration{});
+  ASSERT_EQ(completions.size(), 1u);
+  const Completion& done = completions[0];
+  ASSERT_TRUE(done.application.has_value()) << done.error->localizedDescription;
+  testing::AdoptedProcess started(done.application->processIdentifier);
+  EXPECT_FALSE(done.onMainThread);
+  EXPECT_NE(done.application->processIdentifier, getpid());
+  EXPECT_EQ(done.application->bundleIdentifier, identifier);
+  EXPECT_EQ(done.application->bundleURL, FileURL::fileURLWithPath(bundle));
+  char target[4096] = {};
+  const std::string exe = "/proc/" + std::to_string(done.application->processIdentifier) + "/exe";
+  ASSERT_GT(readlink(exe.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), bundle + "/Contents/MacOS/TestApp");
+  // Its endpoint answered before the completion ran: the ping is on record.
+  EXPECT_EQ(testing::requestsSeenBy(inputs, done.application->processIdentifier, 1s),
+            "requests=ping");
+}
+
+// Catches an unusable bundle that hangs the open, completes it twice or
+// without an error, or gives an error that does not name the bundle.
+TEST_F(WorkspaceInstancesTest, UnusableBundlesCompleteWithAnError) {
+  struct Case {
+    const char* name;
+    std::vector<testing::PlistEntry> info;                     // none: no Info.plist at all
+    std::optional<std::pair<std::string, mode_t>> executable;  // script body, mode
+    std::string reason;
+  };
+  const std::vector<testing::PlistEntry> named = {{"CFBundleExecutable", std::string("Run")}};
+  const Case cases[] = {
+      {"exits at once", named, std::pair<std::string, mode_t>{"exit 0\n", 0755},
+       "Contents/MacOS/Run (pid <pid>) ended before it answered"},
+      {"missing executable", named, std::nullopt, "Contents/MacOS/Run is missing"},
+      {"not executable", named, std::pair<std::string, mode_t>{"exit 0\n", 0644},
+       "Contents/MacOS/Run is not executable"},
+      {"no executable named",
+       {{"CFBundleIdentifier", std::string("x")}},
+       std::nullopt,
+       "Contents/Info.plist names no CFBundleExecutable"},
+      {"executable elsewhere",
+       {{"CFBundleExecutable", std::string("../../Run")}},
+       std::nullopt,
+       "CFBundleExecutable \"../../Run\" is not a plain file name"},
+      {"no Info.plist", {}, std::nullopt, "Contents/Info.plist is missing or unreadable"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    const std::string bundle = dir.file("Case" + std::to_string(++index) + ".app");
+    if (c.info.empty()) {
+      ASSERT_EQ(mkdir(bundle.c_str(), 0755), 0);
+    } else {
+      ASSERT_TRUE(testing::makeBundle(bundle, c.info));
+    }
+    if (c.executable) {
+      ASSERT_EQ(mkdir((bundle + "/Contents/MacOS").c_str(), 0755), 0);
+      std::ofstream(bundle + "/Contents/MacOS/Run") << "#!/bin/sh\n" << c.executable->first;
+      ASSERT_EQ(chmod((bundle + "/Contents/MacOS/Run").c_str(), c.executable->second), 0);
+    }
+    const auto completions = openAndWait(bundle + "/./", OpenConfiguration{});
+    ASSERT_EQ(completions.size(), 1u) << c.name;
+    EXPECT_FALSE(completions[0].application.has_value()) << c.name;
+    EXPECT_FALSE(completions[0].onMainThread) << c.name;
+    ASSERT_TRUE(completions[0].error.has_value()) << c.name;
+    std::string text = completions[0].error->localizedDescription;
+    // The pid of a process that came and went is not known beforehand.
+    const size_t pid = text.find("(pid ");
+    if (pid != std::string::npos) text.replace(pid + 5, text.find(')', pid) - pid - 5, "<pid>");
+    EXPECT_EQ(text, "cannot open the application at " + bundle + ": " + c.reason) << c.name;
+  }
+}
+
+// Catches unhide or activate queueing work (or blocking) for a process that
+// serves no endpoint: they must say at once that nothing was sent.
+TEST_F(WorkspaceInstancesTest, NoEndpointMeansNothingIsSent) {
+  testing::StartedProcess sleeper("/bin/sleep", {"30"});
+  ASSERT_NE(sleeper.pid(), 0);
+  const RunningApplication target{sleeper.pid(), std::nullopt, std::nullopt};
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_FALSE(sharedWorkspace().unhide(target));
+  EXPECT_FALSE(sharedWorkspace().activate(target, ActivationOptions::activateIgnoringOtherApps));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 50ms);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -43,6 +44,14 @@ struct InterfaceSocketPath {
 // Chooses the socket path and, for a default location, makes and checks its
 // folder. Does not look at the socket file itself.
 InterfaceSocketPath prepareInterfaceSocketPath(const InterfaceAddressInputs& inputs);
+
+// The path of `fileName` in the default socket folder that `inputs` give
+// ($XDG_RUNTIME_DIR/korvane when usable, else ${TMPDIR:-/tmp}/korvane-<uid>),
+// making and checking the folder as for the interface socket; the option and
+// environment entries are not used. The interface socket and the instance
+// endpoint share it. Does not look at the file itself.
+InterfaceSocketPath prepareDefaultSocketPath(const InterfaceAddressInputs& inputs,
+                                             std::string_view fileName);
 
 // The default folders of this user's hosts, preferred first (the runtime
 // folder only when XDG_RUNTIME_DIR is set to an absolute path). Nothing is

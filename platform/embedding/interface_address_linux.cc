@@ -95,15 +95,8 @@ std::vector<std::string> defaultInterfaceSocketFolders(const InterfaceAddressInp
   return folders;
 }
 
-InterfaceSocketPath prepareInterfaceSocketPath(const InterfaceAddressInputs& inputs) {
-  if (inputs.option) {
-    if (inputs.option->empty())
-      return failure(fromErrno(EINVAL), "--interface-socket needs a path");
-    return InterfaceSocketPath{*inputs.option, {}, {}};
-  }
-  if (inputs.environment && !inputs.environment->empty()) {
-    return InterfaceSocketPath{*inputs.environment, {}, {}};
-  }
+InterfaceSocketPath prepareDefaultSocketPath(const InterfaceAddressInputs& inputs,
+                                             std::string_view fileName) {
   const std::string folder =
       runtimeDirUsable(inputs.runtimeDir) ? *inputs.runtimeDir + "/korvane" : tmpFolder(inputs);
   if (mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST) {
@@ -115,7 +108,19 @@ InterfaceSocketPath prepareInterfaceSocketPath(const InterfaceAddressInputs& inp
   if (std::error_code error = checkInterfaceSocketFolder(folder, inputs.uid, message)) {
     return failure(error, std::move(message));
   }
-  return InterfaceSocketPath{folder + "/interface-" + std::to_string(inputs.pid) + ".sock", {}, {}};
+  return InterfaceSocketPath{folder + "/" + std::string(fileName), {}, {}};
+}
+
+InterfaceSocketPath prepareInterfaceSocketPath(const InterfaceAddressInputs& inputs) {
+  if (inputs.option) {
+    if (inputs.option->empty())
+      return failure(fromErrno(EINVAL), "--interface-socket needs a path");
+    return InterfaceSocketPath{*inputs.option, {}, {}};
+  }
+  if (inputs.environment && !inputs.environment->empty()) {
+    return InterfaceSocketPath{*inputs.environment, {}, {}};
+  }
+  return prepareDefaultSocketPath(inputs, "interface-" + std::to_string(inputs.pid) + ".sock");
 }
 
 }  // namespace korvane

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 namespace korvane {
@@ -21,8 +22,10 @@ struct ListeningSocket {
 // Listens at `path` with the socket file in mode 0600. A socket file already
 // there with nobody listening is replaced; one with a listener is left alone
 // and reported as errc::address_in_use; anything else at the path is not
-// touched (errc::file_exists).
-ListeningSocket listenAtInterfaceSocket(const std::string& path);
+// touched (errc::file_exists). Messages call the socket `what` followed by its
+// path.
+ListeningSocket listenAtInterfaceSocket(const std::string& path,
+                                        std::string_view what = "interface socket");
 
 // Removes the socket file at `path` if it is still the one listenAt made.
 void removeInterfaceSocketFile(const std::string& path, uint64_t device, uint64_t inode);

@@ -53,8 +53,8 @@ bool interfaceSocketIsLive(const std::string& path) {
   return makeAddress(path, address) && probe(address, error) == Probe::live;
 }
 
-ListeningSocket listenAtInterfaceSocket(const std::string& path) {
-  const std::string where = "interface socket " + path;
+ListeningSocket listenAtInterfaceSocket(const std::string& path, std::string_view what) {
+  const std::string where = std::string(what) + " " + path;
   sockaddr_un address;
   if (!makeAddress(path, address)) {
     return failure(ENAMETOOLONG, where + " is not a usable socket path (empty, or longer than " +

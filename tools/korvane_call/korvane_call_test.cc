@@ -17,8 +17,10 @@
 
 #include "platform/embedding/flutter_engine.h"
 #include "platform/embedding/method_channel.h"
+#include "platform/instance_endpoint.h"
 #include "platform/main_loop.h"
 #include "testing/capturing_logger.h"
+#include "testing/instance_test_app.h"
 #include "testing/temp_dir.h"
 #include "tools/korvane_call/host_discovery.h"
 
@@ -274,6 +276,65 @@ TEST(HostDiscoveryTest, SeveralHostsStopTheCall) {
   EXPECT_TRUE(out.str().empty());
   close(a);
   close(b);
+}
+
+// Catches --instance requests that do not reach the endpoint intact, reply
+// lines printed differently from how they came, or exit statuses that do not
+// match --help.
+TEST(KorvaneCallInstanceTest, SendsOneRequestLineToAnInstance) {
+  TempDir dir;
+  testing::ScopedSocketFolders folders(dir.path());
+  const InterfaceAddressInputs environment = InterfaceAddressInputs::fromProcess(std::nullopt);
+  const int32_t self = static_cast<int32_t>(getpid());
+  CapturingLogger logger;
+  InstanceEndpointServer server(logger);
+  std::vector<std::string> seen;
+  ASSERT_FALSE(server
+                   .start(environment,
+                          [&](std::string_view request) {
+                            seen.emplace_back(request);
+                            return request == "hide" ? errorInstanceReply("no windows")
+                                                     : okInstanceReply(self, "hello");
+                          })
+                   .has_value());
+  const std::string pid = std::to_string(self);
+  struct InstanceCase {
+    std::vector<std::string> args;
+    int status;
+    std::string out;
+    const char* errPart;
+  };
+  const InstanceCase cases[] = {
+      {{"--instance", pid, "ping"}, kExitReplied, "ok pid=" + pid + " hello\n", ""},
+      {{"--instance=" + pid, "hide"}, kExitInstanceError, "error no windows\n", ""},
+      {{"--instance", pid, "--", "bogus"}, kExitInstanceError, "error unknown request\n", ""},
+      {{"--instance", std::to_string(self + 1), "ping"}, kExitNoHost, "", "no instance endpoint"},
+      {{"--instance", "12x", "ping"}, kExitUsage, "", "--instance needs a process identifier"},
+      {{"--instance", "0", "ping"}, kExitUsage, "", "--instance needs a process identifier"},
+      {{"--instance", pid}, kExitUsage, "", "REQUEST is required"},
+      {{"--instance", pid, "ping", "hide"}, kExitUsage, "", "only one REQUEST"},
+      {{"--instance", pid, "ping\nquit"}, kExitUsage, "", "one line"},
+      {{"--socket", "/x.sock", "--instance", pid, "ping"}, kExitUsage, "", "cannot be used"},
+  };
+  for (const InstanceCase& c : cases) {
+    const CallRun run = runWhileServing(c.args, environment);
+    EXPECT_EQ(run.status, c.status) << c.args.back() << ": " << run.err;
+    EXPECT_EQ(run.out, c.out) << c.args.back();
+    EXPECT_NE(run.err.find(c.errPart), std::string::npos) << c.args.back() << ": " << run.err;
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"ping", "hide"}));
+
+  // An endpoint that takes the connection but never answers.
+  server.stop();
+  const int silent = socketAt(dir.file("korvane/app-" + pid + ".sock"), true);
+  const CallRun run = runWhileServing({"--timeout", "0.2", "--instance", pid, "ping"}, environment);
+  EXPECT_EQ(run.status, kExitTimedOut) << run.err;
+  EXPECT_TRUE(run.out.empty());
+  close(silent);
+
+  std::ostringstream out, err;
+  EXPECT_EQ(runKorvaneCall({"--help"}, environment, out, err), kExitReplied);
+  EXPECT_NE(out.str().find("--instance PID REQUEST"), std::string::npos);
 }
 
 }  // namespace
