@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <thread>
@@ -10,6 +11,7 @@
 #include "platform/bundles.h"
 #include "platform/instance_endpoint.h"
 #include "platform/path_string.h"
+#include "platform/process.h"
 #include "platform/running_applications.h"
 
 namespace korvane {
@@ -67,7 +69,14 @@ class Opener {
   }
 
   std::optional<RunningApplication> findRunning() const {
-    const std::vector<RunningApplication> running = runningApplicationsOfThisUser();
+    std::vector<RunningApplication> running = runningApplicationsOfThisUser();
+    // Another process before this one: when this application opens its own
+    // bundle while a second instance runs from it, the request is meant for
+    // that other instance.
+    const int32_t self = currentProcessIdentifier();
+    std::stable_partition(running.begin(), running.end(), [self](const RunningApplication& a) {
+      return a.processIdentifier != self;
+    });
     for (const RunningApplication& application : running) {
       if (application.bundleURL && standardizedPath(application.bundleURL->path()) == bundle_) {
         return application;

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Assembles an application bundle around the built host, so that it runs the
-# way an installed copy does: DEST/Contents/MacOS/korvane and
+# way an installed copy does: DEST/Contents/MacOS/Korvane and
 # DEST/Contents/Info.plist with the given identifier, version and name.
 #
 # Usage: scripts/make-bundle.sh DEST.app IDENTIFIER [VERSION] [NAME]
@@ -27,14 +27,14 @@ if [[ ! -x "$host" ]]; then
 fi
 escape() { sed -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g' <<<"$1"; }
 mkdir -p "$dest/Contents/MacOS"
-cp "$host" "$dest/Contents/MacOS/korvane"
+cp "$host" "$dest/Contents/MacOS/Korvane"
 cat > "$dest/Contents/Info.plist" <<PLIST
 <?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
 <plist version="1.0">
 <dict>
 	<key>CFBundleExecutable</key>
-	<string>korvane</string>
+	<string>Korvane</string>
 	<key>CFBundleIdentifier</key>
 	<string>$(escape "$identifier")</string>
 	<key>CFBundleName</key>

@@ -1,0 +1,317 @@
+// Two installed copies of the built Korvane.app running side by side: one
+// brings the other to the front over the workspace, and reopen requests land
+// where they should. Real processes, real bundles in temporary application
+// folders, one runtime folder shared by both.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <future>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "install_location/probe/activation.h"
+#include "platform/embedding/standard_method_codec.h"
+#include "platform/instance_endpoint.h"
+#include "platform/main_loop.h"
+#include "platform/services.h"
+#include "testing/bundle_maker.h"
+#include "testing/capturing_logger.h"
+#include "testing/interface_test_client.h"
+#include "testing/temp_dir.h"
+
+namespace korvane {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+
+// A started copy of the application: its bundle's executable, standard output
+// read for the ready line, standard error kept in a file.
+class Instance {
+ public:
+  Instance(const std::string& bundle, const std::string& errorLog) : bundle_(bundle) {
+    int out[2];
+    if (pipe(out) != 0) return;
+    const std::string executable = bundle + "/Contents/MacOS/Korvane";
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int err = open(errorLog.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+      dup2(out[1], STDOUT_FILENO);
+      dup2(err, STDERR_FILENO);
+      close(out[0]);
+      execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(out[1]);
+    out_ = out[0];
+  }
+  ~Instance() { stop(); }
+
+  // The interface socket from the ready line, or empty.
+  std::string awaitReady(std::chrono::milliseconds timeout = 10s) {
+    std::string line;
+    while (line.empty() || line.back() != '\n') {
+      pollfd p{out_, POLLIN, 0};
+      if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return {};
+      char c;
+      if (read(out_, &c, 1) != 1) return {};
+      line.push_back(c);
+    }
+    const std::string prefix = "interface-socket=";
+    if (line.rfind(prefix, 0) != 0) return {};
+    return line.substr(prefix.size(), line.size() - prefix.size() - 1);
+  }
+
+  void stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+    if (out_ >= 0) close(out_);
+    out_ = -1;
+  }
+
+  pid_t pid() const { return pid_; }
+  const std::string& bundle() const { return bundle_; }
+
+ private:
+  std::string bundle_;
+  pid_t pid_ = -1;
+  int out_ = -1;
+};
+
+// Ends a process this test did not start itself (one the workspace launched).
+void endForeignProcess(pid_t pid) {
+  if (pid <= 0) return;
+  kill(pid, SIGTERM);
+  // A process the workspace started is its child, reaped from the main loop.
+  if (!runMainLoopUntil([pid] { return kill(pid, 0) != 0; }, 5s)) kill(pid, SIGKILL);
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class TwoInstancesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    run_ = dir_.file("run");
+    fs::create_directories(run_);
+    fs::permissions(run_, fs::perms::owner_all, fs::perm_options::replace);
+    // Both copies, and the workspace of this test, meet in this runtime folder;
+    // their preferences and login items stay in this test's folder.
+    setenv("XDG_RUNTIME_DIR", run_.c_str(), 1);
+    setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
+    unsetenv("KORVANE_INTERFACE_SOCKET");
+    first_ = install("first/Applications");
+    second_ = install("second/Applications");
+  }
+
+  // A copy of the built bundle in a new application folder. Its identifier is
+  // this test's own, so that copies started by tests running at the same time
+  // are not other instances of it.
+  std::string install(const std::string& folder) {
+    const std::string bundle = dir_.file(folder + "/Korvane.app");
+    fs::create_directories(dir_.file(folder));
+    fs::copy(KORVANE_BUNDLE, bundle, fs::copy_options::recursive);
+    EXPECT_TRUE(testing::writePropertyList(bundle + "/Contents/Info.plist",
+                                           {{"CFBundleIdentifier", identifier_},
+                                            {"CFBundleVersion", "1"},
+                                            {"CFBundleName", "Korvane"},
+                                            {"CFBundleExecutable", "Korvane"}},
+                                           testing::PlistFormat::xml));
+    return bundle;
+  }
+
+  std::unique_ptr<Instance> start(const std::string& bundle, const std::string& log) {
+    auto instance = std::make_unique<Instance>(bundle, dir_.file(log));
+    sockets_[instance->pid()] = instance->awaitReady();
+    EXPECT_FALSE(sockets_[instance->pid()].empty()) << "no ready line from " << bundle;
+    return instance;
+  }
+
+  // One request to a running instance's endpoint, from a thread of its own
+  // (the client blocks); the reply's fields, or "failed: ..." .
+  std::string request(pid_t pid, std::string_view line) {
+    InterfaceAddressInputs inputs = InterfaceAddressInputs::fromProcess(std::nullopt);
+    return std::async(std::launch::async,
+                      [&] {
+                        std::string error;
+                        auto client = InstanceEndpointClient::connect(inputs, pid, 2s, &error);
+                        if (!client) return "failed: " + error;
+                        auto reply = client->send(line, 2s, &error);
+                        if (!reply) return "failed: " + error;
+                        return std::string(reply->ok ? "" : "error ") + reply->fields;
+                      })
+        .get();
+  }
+
+  // A method call to an instance's interface connection and its decoded reply.
+  EncodableValue call(pid_t pid, const std::string& method, EncodableValue args = {}) {
+    testing::InterfaceTestClient client(sockets_[pid]);
+    EXPECT_TRUE(client.connected());
+    client.sendMessage(1, "macos_install_location",
+                       StandardMethodCodec::instance().encodeMethodCall({method, std::move(args)}));
+    const auto& replies = client.awaitReplies(1);
+    if (replies.empty()) return EncodableValue("no reply");
+    auto envelope = StandardMethodCodec::instance().decodeEnvelope(replies[0].payload);
+    if (!std::holds_alternative<MethodEnvelope>(envelope)) return EncodableValue("undecodable");
+    const auto& value = std::get<MethodEnvelope>(envelope);
+    if (!std::holds_alternative<EncodableValue>(value)) return EncodableValue("error envelope");
+    return std::get<EncodableValue>(value);
+  }
+
+  // Waits until `done` holds, checking every 20 ms.
+  static bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < end) {
+      if (done()) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return done();
+  }
+
+  static std::string field(const std::string& state, const std::string& name) {
+    std::smatch match;
+    if (!std::regex_search(state, match, std::regex("(^| )" + name + "=([^ ]*)"))) return {};
+    return match[2];
+  }
+
+  testing::TempDir dir_;
+  const std::string identifier_ = "app.korvane.Korvane.test" + std::to_string(getpid());
+  std::string run_;
+  std::string first_, second_;
+  std::map<pid_t, std::string> sockets_;
+};
+
+// Catches another instance not found across copies, an activation sequence
+// that leaves it hidden, not key or not active, or a reopen that the other
+// delegate does not answer (or that comes back logged as misdirected).
+TEST_F(TwoInstancesTest, ActivateOtherInstanceBringsTheOtherToTheFront) {
+  auto first = start(first_, "first.log");
+  auto second = start(second_, "second.log");
+  // The second copy's user closes its window and switches away.
+  ASSERT_EQ(request(second->pid(), "close"), "");
+  ASSERT_EQ(request(second->pid(), "hide"), "");
+  const std::string before = request(second->pid(), "state");
+  ASSERT_EQ(field(before, "reopens"), "0") << before;
+  ASSERT_NE(before.find(",hidden,"), std::string::npos) << before;
+  ASSERT_EQ(field(before, "active"), "0") << before;
+
+  EXPECT_EQ(call(first->pid(), "activateOtherInstance"), EncodableValue(true));
+  std::string after;
+  EXPECT_TRUE(eventually([&] {
+    after = request(second->pid(), "state");
+    return field(after, "reopens") == "1";
+  })) << after;
+  EXPECT_EQ(field(after, "active"), "1") << after;
+  EXPECT_EQ(field(after, "hidden"), "0") << after;
+  EXPECT_NE(after.find(",visible,key,"), std::string::npos) << after;
+  // The first copy is not brought forward by its own call.
+  EXPECT_EQ(field(request(first->pid(), "state"), "reopens"), "0");
+
+  std::this_thread::sleep_for(300ms);  // room for a completion to log
+  EXPECT_EQ(readFile(dir_.file("first.log")).find("reopen"), std::string::npos)
+      << readFile(dir_.file("first.log"));
+}
+
+// Catches the reopen of an instance started from the same copy going to the
+// caller itself instead (both run from one bundle).
+TEST_F(TwoInstancesTest, TwoInstancesOfOneCopy) {
+  auto first = start(first_, "first.log");
+  auto second = start(first_, "second.log");
+  EXPECT_EQ(call(first->pid(), "activateInstalled", EncodableMap{{"path", first_}}),
+            EncodableValue(true));
+  EXPECT_TRUE(eventually([&] { return field(request(second->pid(), "state"), "reopens") == "1"; }));
+  std::this_thread::sleep_for(300ms);  // room for a misdirected reopen and its line
+  EXPECT_EQ(field(request(first->pid(), "state"), "reopens"), "0");
+  EXPECT_EQ(readFile(dir_.file("first.log")).find("reopen"), std::string::npos)
+      << readFile(dir_.file("first.log"));
+}
+
+// Catches "activateInstalled" matching its own bundle, or not reaching the
+// instance that runs from the given copy.
+TEST_F(TwoInstancesTest, ActivateInstalledByBundlePath) {
+  auto first = start(first_, "first.log");
+  auto second = start(second_, "second.log");
+  EXPECT_EQ(call(first->pid(), "activateInstalled", EncodableMap{{"path", first_}}),
+            EncodableValue(false));
+  EXPECT_EQ(call(first->pid(), "activateInstalled", EncodableMap{{"path", second_ + "/"}}),
+            EncodableValue(true));
+  EXPECT_TRUE(eventually([&] { return field(request(second->pid(), "state"), "reopens") == "1"; }));
+  EXPECT_EQ(field(request(first->pid(), "state"), "reopens"), "0");
+}
+
+// Catches a reopen of an instance that has gone not starting the bundle
+// again, or its landing in a new process not logged with both identifiers.
+TEST_F(TwoInstancesTest, ReopenOfAnExitedInstanceStartsANewOne) {
+  auto gone = start(second_, "second.log");
+  const int32_t expected = gone->pid();
+  gone->stop();
+
+  testing::CapturingLogger logger;
+  const PlatformServices& real = realPlatformServices();
+  PlatformServices services{real.fileSystem, real.workspace, logger, real.bundles,
+                            real.applicationFolders};
+  RunningApplication instance;
+  instance.processIdentifier = expected;
+  instance.bundleIdentifier = identifier_;
+  instance.bundleURL = FileURL::fileURLWithPath(second_);
+  InstallLocationProbe::requestReopen(services, instance);
+
+  std::smatch match;
+  std::string line;
+  EXPECT_TRUE(eventually([&] {
+    const auto lines = logger.lines();
+    if (lines.empty()) return false;
+    line = lines[0];
+    return true;
+  }));
+  const std::regex landed(R"(\[install-location\] reopen landed pid=(\d+), expected (\d+))");
+  ASSERT_TRUE(std::regex_match(line, match, landed)) << line;
+  const pid_t started = std::stoi(match[1]);
+  EXPECT_EQ(std::stoi(match[2]), expected);
+  EXPECT_NE(started, expected);
+  // The new process runs the copy's executable.
+  std::error_code error;
+  EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(started) + "/exe", error),
+            fs::path(second_ + "/Contents/MacOS/Korvane"));
+  EXPECT_EQ(request(started, "ping"), "");
+  endForeignProcess(started);
+  EXPECT_EQ(logger.lines().size(), 1u);
+}
+
+// Catches an open that cannot start anything reported as success, or its
+// failure logged without the expected process or the reason.
+TEST_F(TwoInstancesTest, FailingReopenIsLogged) {
+  fs::remove(second_ + "/Contents/MacOS/Korvane");
+  testing::CapturingLogger logger;
+  const PlatformServices& real = realPlatformServices();
+  PlatformServices services{real.fileSystem, real.workspace, logger, real.bundles,
+                            real.applicationFolders};
+  RunningApplication instance;
+  instance.processIdentifier = 999999;
+  instance.bundleIdentifier = identifier_;
+  instance.bundleURL = FileURL::fileURLWithPath(second_);
+  InstallLocationProbe::requestReopen(services, instance);
+  EXPECT_TRUE(eventually([&] { return !logger.lines().empty(); }));
+  const auto lines = logger.lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].rfind("[install-location] reopen failed pid=999999: ", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find(second_), std::string::npos) << lines[0];
+}
+
+}  // namespace
+}  // namespace korvane
