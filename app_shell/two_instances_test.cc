@@ -10,10 +10,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <future>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -183,10 +183,13 @@ class TwoInstancesTest : public ::testing::Test {
     return done();
   }
 
+  // The value of " name=value" (or a leading "name=value") in a state line.
   static std::string field(const std::string& state, const std::string& name) {
-    std::smatch match;
-    if (!std::regex_search(state, match, std::regex("(^| )" + name + "=([^ ]*)"))) return {};
-    return match[2];
+    const std::string spaced = " " + state;
+    const size_t at = spaced.find(" " + name + "=");
+    if (at == std::string::npos) return {};
+    const size_t start = at + name.size() + 2;
+    return spaced.substr(start, spaced.find(' ', start) - start);
   }
 
   testing::TempDir dir_;
@@ -241,6 +244,30 @@ TEST_F(TwoInstancesTest, TwoInstancesOfOneCopy) {
       << readFile(dir_.file("first.log"));
 }
 
+// Catches a quit request that ends the host, skips the hand-over to the
+// interface, or hands it over more than once.
+TEST_F(TwoInstancesTest, QuitIsHandedToTheInterfaceAndCancelled) {
+  auto first = start(first_, "first.log");
+  testing::InterfaceTestClient interface(sockets_[first->pid()]);
+  ASSERT_TRUE(interface.connected());
+  runMainLoopFor(50ms);  // the host accepts the connection
+  EXPECT_EQ(request(first->pid(), "quit"), "terminate=cancel");
+  const auto& messages = interface.awaitHostMessages(1);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].channel, "window_ext");
+  auto decoded = StandardMethodCodec::instance().decodeMethodCall(messages[0].payload);
+  ASSERT_TRUE(std::holds_alternative<FlutterMethodCall>(decoded));
+  EXPECT_EQ(std::get<FlutterMethodCall>(decoded).method, "onTerminateRequest");
+  EXPECT_TRUE(std::get<FlutterMethodCall>(decoded).arguments.isNull());
+  interface.sendHostReply(messages[0].id, {});
+  runMainLoopFor(200ms);
+  EXPECT_EQ(interface.hostMessages().size(), 1u);
+  EXPECT_EQ(request(first->pid(), "ping"), "");  // still running
+  // A second request: a second hand-over.
+  EXPECT_EQ(request(first->pid(), "quit"), "terminate=cancel");
+  EXPECT_EQ(interface.awaitHostMessages(2).size(), 2u);
+}
+
 // Catches "activateInstalled" matching its own bundle, or not reaching the
 // instance that runs from the given copy.
 TEST_F(TwoInstancesTest, ActivateInstalledByBundlePath) {
@@ -271,7 +298,6 @@ TEST_F(TwoInstancesTest, ReopenOfAnExitedInstanceStartsANewOne) {
   instance.bundleURL = FileURL::fileURLWithPath(second_);
   InstallLocationProbe::requestReopen(services, instance);
 
-  std::smatch match;
   std::string line;
   EXPECT_TRUE(eventually([&] {
     const auto lines = logger.lines();
@@ -279,10 +305,13 @@ TEST_F(TwoInstancesTest, ReopenOfAnExitedInstanceStartsANewOne) {
     line = lines[0];
     return true;
   }));
-  const std::regex landed(R"(\[install-location\] reopen landed pid=(\d+), expected (\d+))");
-  ASSERT_TRUE(std::regex_match(line, match, landed)) << line;
-  const pid_t started = std::stoi(match[1]);
-  EXPECT_EQ(std::stoi(match[2]), expected);
+  int started = 0, named = 0;
+  char tail = 0;
+  ASSERT_EQ(std::sscanf(line.c_str(), "[install-location] reopen landed pid=%d, expected %d%c",
+                        &started, &named, &tail),
+            2)
+      << line;
+  EXPECT_EQ(named, expected);
   EXPECT_NE(started, expected);
   // The new process runs the copy's executable.
   std::error_code error;
