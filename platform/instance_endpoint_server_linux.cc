@@ -7,7 +7,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "platform/embedding/interface_socket_file.h"
+#include "platform/embedding/local_socket_service_linux.h"
 #include "platform/instance_endpoint.h"
 #include "platform/main_thread.h"
 
@@ -217,75 +217,29 @@ class LineConnection : public std::enable_shared_from_this<LineConnection> {
 class InstanceEndpointServer::Impl {
  public:
   Impl(Logger& logger, Handler handler)
-      : logger_(logger), handler_(std::make_shared<const Handler>(std::move(handler))) {}
+      : logger_(logger),
+        handler_(std::make_shared<const Handler>(std::move(handler))),
+        service_(logger, "instance endpoint", "instance endpoint connection") {}
 
   ~Impl() {
-    if (service_ != nullptr) {
-      g_signal_handlers_disconnect_by_data(service_, this);
-      g_socket_service_stop(service_);
-      g_socket_listener_close(G_SOCKET_LISTENER(service_));
-      g_object_unref(service_);
-    }
     auto connections = std::move(connections_);
     connections_.clear();
     for (auto& [raw, connection] : connections) connection->close();
-    if (!path_.empty()) removeInterfaceSocketFile(path_, device_, inode_);
   }
 
   std::optional<StartError> listen(const std::string& path) {
-    ListeningSocket listening = listenAtInterfaceSocket(path, "instance endpoint");
-    if (listening.fd < 0) return StartError{listening.error, listening.message};
-    path_ = path;
-    device_ = listening.device;
-    inode_ = listening.inode;
-
-    GError* error = nullptr;
-    GSocket* socket = g_socket_new_from_fd(listening.fd, &error);
-    if (socket == nullptr) {
-      close(listening.fd);
-      return glibFailure(error);
-    }
-    service_ = g_socket_service_new();
-    const bool added =
-        g_socket_listener_add_socket(G_SOCKET_LISTENER(service_), socket, nullptr, &error);
-    g_object_unref(socket);
-    if (!added) return glibFailure(error);
-    g_signal_connect(service_, "incoming", G_CALLBACK(onIncoming), this);
-    g_socket_service_start(service_);
+    auto failure =
+        service_.listen(path, [this](GSocketConnection* connection) { accept(connection); });
+    if (failure) return StartError{failure->error, failure->message};
     return std::nullopt;
   }
 
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return service_.path(); }
 
  private:
-  static gboolean onIncoming(GSocketService*, GSocketConnection* connection, GObject*,
-                             gpointer impl) {
-    static_cast<Impl*>(impl)->accept(connection);
-    return TRUE;
-  }
-
+  // A connection of this user (the service refuses others).
   void accept(GSocketConnection* connection) {
     KORVANE_ASSERT_MAIN_THREAD();
-    GError* error = nullptr;
-    GCredentials* credentials =
-        g_socket_get_credentials(g_socket_connection_get_socket(connection), &error);
-    bool known = false;
-    uid_t peer = 0;
-    if (credentials != nullptr) {
-      peer = g_credentials_get_unix_user(credentials, &error);
-      known = error == nullptr;
-      g_object_unref(credentials);
-    }
-    if (error != nullptr) g_error_free(error);
-    if (!known || peer != getuid()) {
-      // Closed before a byte is read from it.
-      g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
-      logger_.log(known ? "instance endpoint connection refused: peer uid " + std::to_string(peer) +
-                              " is not this host's uid " + std::to_string(getuid())
-                        : std::string("instance endpoint connection refused: peer credentials "
-                                      "unknown"));
-      return;
-    }
     auto accepted = std::make_shared<LineConnection>(
         connection, handler_, logger_,
         [this](LineConnection& closed) { connections_.erase(&closed); });
@@ -293,19 +247,9 @@ class InstanceEndpointServer::Impl {
     accepted->start();
   }
 
-  std::optional<StartError> glibFailure(GError* error) {
-    StartError failure{std::make_error_code(std::errc::io_error),
-                       "cannot listen on instance endpoint " + path_ + ": " + error->message};
-    g_error_free(error);
-    return failure;
-  }
-
   Logger& logger_;
   SharedHandler handler_;
-  GSocketService* service_ = nullptr;
-  std::string path_;
-  uint64_t device_ = 0;
-  uint64_t inode_ = 0;
+  LocalSocketService service_;  // stops listening after the connections are closed
   std::unordered_map<LineConnection*, std::shared_ptr<LineConnection>> connections_;
 };
 

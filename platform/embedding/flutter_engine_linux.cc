@@ -9,7 +9,7 @@
 #include "platform/embedding/flutter_engine.h"
 #include "platform/embedding/host_message_reply.h"
 #include "platform/embedding/interface_connection.h"
-#include "platform/embedding/interface_socket_file.h"
+#include "platform/embedding/local_socket_service_linux.h"
 #include "platform/main_thread.h"
 
 namespace korvane {
@@ -19,41 +19,21 @@ namespace korvane {
 class FlutterEngine::Server {
  public:
   Server(ChannelMessenger& messenger, Logger& logger, InterfaceConnectionLimits limits)
-      : messenger_(messenger), logger_(logger), limits_(limits) {}
+      : messenger_(messenger),
+        logger_(logger),
+        limits_(limits),
+        service_(logger, "interface socket", "interface connection") {}
 
   ~Server() {
-    if (service_ != nullptr) {
-      g_signal_handlers_disconnect_by_data(service_, this);
-      g_socket_service_stop(service_);
-      g_socket_listener_close(G_SOCKET_LISTENER(service_));
-      g_object_unref(service_);
-    }
     auto connections = std::move(connections_);
     connections_.clear();
     for (auto& [raw, connection] : connections) connection->close();
-    if (!path_.empty()) removeInterfaceSocketFile(path_, device_, inode_);
   }
 
   std::optional<EngineStartError> listen(const std::string& path) {
-    ListeningSocket listening = listenAtInterfaceSocket(path);
-    if (listening.fd < 0) return EngineStartError{listening.error, listening.message};
-    path_ = path;
-    device_ = listening.device;
-    inode_ = listening.inode;
-
-    GError* error = nullptr;
-    GSocket* socket = g_socket_new_from_fd(listening.fd, &error);
-    if (socket == nullptr) {
-      close(listening.fd);
-      return glibFailure(error);
-    }
-    service_ = g_socket_service_new();
-    const bool added =
-        g_socket_listener_add_socket(G_SOCKET_LISTENER(service_), socket, nullptr, &error);
-    g_object_unref(socket);
-    if (!added) return glibFailure(error);
-    g_signal_connect(service_, "incoming", G_CALLBACK(onIncoming), this);
-    g_socket_service_start(service_);
+    auto failure =
+        service_.listen(path, [this](GSocketConnection* connection) { accept(connection); });
+    if (failure) return EngineStartError{failure->error, failure->message};
     return std::nullopt;
   }
 
@@ -85,33 +65,9 @@ class FlutterEngine::Server {
   }
 
  private:
-  static gboolean onIncoming(GSocketService*, GSocketConnection* connection, GObject*,
-                             gpointer server) {
-    static_cast<Server*>(server)->accept(connection);
-    return TRUE;
-  }
-
+  // A connection of this user (the service refuses others).
   void accept(GSocketConnection* connection) {
     KORVANE_ASSERT_MAIN_THREAD();
-    GError* error = nullptr;
-    GCredentials* credentials =
-        g_socket_get_credentials(g_socket_connection_get_socket(connection), &error);
-    bool known = false;
-    uid_t peer = 0;
-    if (credentials != nullptr) {
-      peer = g_credentials_get_unix_user(credentials, &error);
-      known = error == nullptr;
-      g_object_unref(credentials);
-    }
-    if (error != nullptr) g_error_free(error);
-    if (!known || peer != getuid()) {
-      // Closed before a byte is read from it.
-      g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
-      logger_.log(known ? "interface connection refused: peer uid " + std::to_string(peer) +
-                              " is not this host's uid " + std::to_string(getuid())
-                        : std::string("interface connection refused: peer credentials unknown"));
-      return;
-    }
     auto accepted = std::make_shared<InterfaceConnection>(
         connection, messenger_, logger_, limits_,
         [this](InterfaceConnection& closed) { connections_.erase(&closed); });
@@ -119,20 +75,10 @@ class FlutterEngine::Server {
     accepted->start();
   }
 
-  std::optional<EngineStartError> glibFailure(GError* error) {
-    EngineStartError failure{std::make_error_code(std::errc::io_error),
-                             "cannot listen on interface socket " + path_ + ": " + error->message};
-    g_error_free(error);
-    return failure;
-  }
-
   ChannelMessenger& messenger_;
   Logger& logger_;
   InterfaceConnectionLimits limits_;
-  GSocketService* service_ = nullptr;
-  std::string path_;
-  uint64_t device_ = 0;
-  uint64_t inode_ = 0;
+  LocalSocketService service_;  // stops listening after the connections are closed
   std::unordered_map<InterfaceConnection*, std::shared_ptr<InterfaceConnection>> connections_;
   uint32_t nextHostMessageId_ = 1;
 };
