@@ -16,7 +16,6 @@
 // the queued call: <= 3; for the reply while the worker is busy: p99 <= 0.8 ms).
 #include <benchmark/benchmark.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -39,6 +38,7 @@
 #include "platform/main_loop.h"
 #include "testing/forwarding_file_system.h"
 #include "testing/temp_dir.h"
+#include "testing/unix_socket.h"
 
 namespace korvane {
 namespace {
@@ -139,17 +139,7 @@ class SlowFileSystem final : public testing::ForwardingFileSystem {
   std::chrono::milliseconds delay_;
 };
 
-int connectTo(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
+int connectTo(const std::string& path) { return testing::connectUnixSocket(path); }
 
 // Reads one whole frame into `frame`; false when the stream ends or it is too big.
 bool readFrame(int fd, std::vector<uint8_t>& frame) {

@@ -6,7 +6,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/un.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -25,6 +24,7 @@
 #include "platform/file_url.h"
 #include "testing/child_process.h"
 #include "testing/temp_dir.h"
+#include "testing/unix_socket.h"
 
 namespace korvane {
 namespace {
@@ -121,14 +121,10 @@ std::optional<FileType> typeAt(const std::string& path) {
 std::string quotedPath(const std::string& path) { return "\u201c" + path + "\u201d"; }
 
 bool makeSocket(const std::string& path) {
-  sockaddr_un address{};
-  if (path.size() >= sizeof address.sun_path) return false;
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  const bool bound = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  const int fd = testing::bindUnixSocket(path, false);
+  if (fd < 0) return false;
   close(fd);  // the socket file stays
-  return bound;
+  return true;
 }
 
 // Catches a misspelt type text: the texts reach the interface unchanged.

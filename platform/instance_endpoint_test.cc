@@ -18,6 +18,7 @@
 #include "testing/capturing_logger.h"
 #include "testing/child_process.h"
 #include "testing/temp_dir.h"
+#include "testing/unix_socket.h"
 
 namespace korvane {
 namespace {
@@ -39,17 +40,7 @@ void whileServing(const std::function<void()>& body) {
   peer.join();
 }
 
-int connectRaw(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
+int connectRaw(const std::string& path) { return testing::connectUnixSocket(path); }
 
 // A Unix socket bound at `path`, listening, or closed again (a stale file).
 int bindAt(const std::string& path, bool listening) {

@@ -39,6 +39,16 @@ class TestApplicationFolders final : public ApplicationFolders {
   std::optional<std::string> user;
 };
 
+// A running application as the workspace lists it.
+inline RunningApplication runningApp(int32_t pid, std::optional<std::string> bundleIdentifier,
+                                     std::optional<std::string> bundlePath) {
+  RunningApplication app;
+  app.processIdentifier = pid;
+  app.bundleIdentifier = std::move(bundleIdentifier);
+  if (bundlePath) app.bundleURL = FileURL::fileURLWithPath(*bundlePath);
+  return app;
+}
+
 // Lists the running applications the test sets; records reveals and every
 // request sent to other applications, in order, as text ("unhide 12",
 // "activate 12 options=2", "open /A.app substitution=0 new=0 activates=1").

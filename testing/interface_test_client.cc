@@ -2,25 +2,17 @@
 
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "platform/main_loop.h"
+#include "testing/unix_socket.h"
 
 namespace korvane::testing {
 
-InterfaceTestClient::InterfaceTestClient(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.size() >= sizeof address.sun_path) return;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd_ < 0) return;
-  if (connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) close();
-}
+InterfaceTestClient::InterfaceTestClient(const std::string& path) : fd_(connectUnixSocket(path)) {}
 
 InterfaceTestClient::~InterfaceTestClient() { close(); }
 

@@ -8,14 +8,8 @@
 namespace korvane::InstallLocationProbe {
 namespace {
 
-RunningApplication app(int32_t pid, std::optional<std::string> id,
-                       std::optional<std::string> bundle) {
-  RunningApplication a;
-  a.processIdentifier = pid;
-  a.bundleIdentifier = std::move(id);
-  if (bundle) a.bundleURL = FileURL::fileURLWithPath(*bundle);
-  return a;
-}
+using testing::runningApp;
+constexpr auto app = runningApp;
 
 class RunningInstancesTest : public ::testing::Test {
  protected:

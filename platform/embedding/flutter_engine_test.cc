@@ -19,6 +19,7 @@
 #include "testing/capturing_logger.h"
 #include "testing/interface_test_client.h"
 #include "testing/temp_dir.h"
+#include "testing/unix_socket.h"
 
 namespace korvane {
 namespace {
@@ -33,14 +34,8 @@ using korvane::testing::TempDir;
 
 // A Unix socket bound at `path`; listening or (after close) stale.
 int bindSocket(const std::string& path, bool listening) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  if (listening) {
-    EXPECT_EQ(listen(fd, 4), 0);
-  }
+  const int fd = testing::bindUnixSocket(path, listening);
+  EXPECT_GE(fd, 0) << path;
   return fd;
 }
 

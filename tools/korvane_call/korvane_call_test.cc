@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include "testing/capturing_logger.h"
 #include "testing/instance_test_app.h"
 #include "testing/temp_dir.h"
+#include "testing/unix_socket.h"
 #include "tools/korvane_call/host_discovery.h"
 
 namespace korvane::tools {
@@ -79,16 +79,12 @@ std::pair<int, std::string> runBinary(std::vector<std::string> args) {
 
 // A listening (live) or closed (stale) socket file at `path`.
 int socketAt(const std::string& path, bool live) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, path.data(), path.size());
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-  if (!live) {
+  const int fd = testing::bindUnixSocket(path, live);
+  EXPECT_GE(fd, 0) << path;
+  if (!live && fd >= 0) {
     close(fd);
     return -1;
   }
-  EXPECT_EQ(listen(fd, 4), 0);
   return fd;
 }
 
