@@ -101,6 +101,19 @@ CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& 
     }
   }
 
+  // Calls go only to a host of this user: a socket another user serves could
+  // be anybody's listener.
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  if (getsockopt(socket.fd(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+    return fail(Status::unreachable, systemError("cannot tell who serves " + socketPath, errno));
+  }
+  if (peer.uid != getuid()) {
+    return fail(Status::unreachable, socketPath + " is served by uid " + std::to_string(peer.uid) +
+                                         ", not by this user's uid " + std::to_string(getuid()) +
+                                         "; refusing it");
+  }
+
   if (auto failure =
           sendAll(socket.fd(), *frame, deadline, "the call", "cannot send to " + socketPath)) {
     return *failure;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -19,6 +20,7 @@
 #include "platform/instance_endpoint.h"
 #include "platform/main_loop.h"
 #include "testing/capturing_logger.h"
+#include "testing/child_process.h"
 #include "testing/instance_test_app.h"
 #include "testing/temp_dir.h"
 #include "testing/unix_socket.h"
@@ -188,6 +190,37 @@ TEST_F(KorvaneCallTest, NoHostAtTheSocketIsReported) {
       runWhileServing({"--socket", dir.file("absent.sock"), "test_channel", "echo"});
   EXPECT_EQ(run.status, kExitNoHost);
   EXPECT_NE(run.err.find("cannot connect"), std::string::npos) << run.err;
+}
+
+// Catches a call handed to a listener that another user serves (it could be
+// anybody's, waiting for what the interface sends).
+TEST_F(KorvaneCallTest, ASocketOfAnotherUserIsRefused) {
+  if (!testing::canSwitchUser()) GTEST_SKIP() << "needs root to serve as another user";
+  const std::string folder = dir.file("shared");
+  ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);  // the other user reaches the folder in it
+  ASSERT_EQ(mkdir(folder.c_str(), 0777), 0);
+  ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+  const std::string path = folder + "/interface.sock";
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    close(ready[0]);
+    if (setgid(testing::kNobody) != 0 || setuid(testing::kNobody) != 0) _exit(10);
+    const int fd = testing::bindUnixSocket(path, true);
+    if (fd < 0) _exit(11);
+    (void)!write(ready[1], "r", 1);
+    for (;;) pause();
+  }
+  close(ready[1]);
+  char byte = 0;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  const CallRun run = runWhileServing({"--socket", path, "--timeout", "2", "test_channel", "echo"});
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  EXPECT_EQ(run.status, kExitNoHost);
+  EXPECT_NE(run.err.find("is served by uid 65534"), std::string::npos) << run.err;
 }
 
 // Catches the installed binary printing anything but the one reply line, or
