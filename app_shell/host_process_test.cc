@@ -2,7 +2,6 @@
 // interface connection the way the user interface drives it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,6 +17,7 @@
 
 #include "platform/embedding/standard_method_codec.h"
 #include "testing/bundle_maker.h"
+#include "testing/child_process.h"
 #include "testing/interface_test_client.h"
 #include "testing/temp_dir.h"
 
@@ -64,15 +64,7 @@ class HostProcess {
 
   // Reads standard output until its first line or `timeout`.
   std::string readLine(std::chrono::milliseconds timeout = 10s) {
-    std::string line;
-    while (line.empty() || line.back() != '\n') {
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) break;
-      char c;
-      if (read(out_, &c, 1) != 1) break;
-      line.push_back(c);
-    }
-    return line;
+    return testing::readLineWithin(out_, timeout);
   }
 
   // Waits for the exit; returns the exit status, or -1 when killed by a signal.

@@ -4,7 +4,6 @@
 // folders, one runtime folder shared by both.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -25,6 +24,7 @@
 #include "platform/services.h"
 #include "testing/bundle_maker.h"
 #include "testing/capturing_logger.h"
+#include "testing/child_process.h"
 #include "testing/interface_test_client.h"
 #include "testing/temp_dir.h"
 
@@ -58,16 +58,9 @@ class Instance {
 
   // The interface socket from the ready line, or empty.
   std::string awaitReady(std::chrono::milliseconds timeout = 10s) {
-    std::string line;
-    while (line.empty() || line.back() != '\n') {
-      pollfd p{out_, POLLIN, 0};
-      if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) return {};
-      char c;
-      if (read(out_, &c, 1) != 1) return {};
-      line.push_back(c);
-    }
+    const std::string line = testing::readLineWithin(out_, timeout);
     const std::string prefix = "interface-socket=";
-    if (line.rfind(prefix, 0) != 0) return {};
+    if (line.rfind(prefix, 0) != 0 || line.back() != '\n') return {};
     return line.substr(prefix.size(), line.size() - prefix.size() - 1);
   }
 
@@ -173,16 +166,6 @@ class TwoInstancesTest : public ::testing::Test {
     return std::get<EncodableValue>(value);
   }
 
-  // Waits until `done` holds, checking every 20 ms.
-  static bool eventually(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      if (done()) return true;
-      std::this_thread::sleep_for(20ms);
-    }
-    return done();
-  }
-
   // The value of " name=value" (or a leading "name=value") in a state line.
   static std::string field(const std::string& state, const std::string& name) {
     const std::string spaced = " " + state;
@@ -215,7 +198,7 @@ TEST_F(TwoInstancesTest, ActivateOtherInstanceBringsTheOtherToTheFront) {
 
   EXPECT_EQ(call(first->pid(), "activateOtherInstance"), EncodableValue(true));
   std::string after;
-  EXPECT_TRUE(eventually([&] {
+  EXPECT_TRUE(runMainLoopUntil([&] {
     after = request(second->pid(), "state");
     return field(after, "reopens") == "1";
   })) << after;
@@ -237,7 +220,8 @@ TEST_F(TwoInstancesTest, TwoInstancesOfOneCopy) {
   auto second = start(first_, "second.log");
   EXPECT_EQ(call(first->pid(), "activateInstalled", EncodableMap{{"path", first_}}),
             EncodableValue(true));
-  EXPECT_TRUE(eventually([&] { return field(request(second->pid(), "state"), "reopens") == "1"; }));
+  EXPECT_TRUE(
+      runMainLoopUntil([&] { return field(request(second->pid(), "state"), "reopens") == "1"; }));
   std::this_thread::sleep_for(300ms);  // room for a misdirected reopen and its line
   EXPECT_EQ(field(request(first->pid(), "state"), "reopens"), "0");
   EXPECT_EQ(readFile(dir_.file("first.log")).find("reopen"), std::string::npos)
@@ -277,7 +261,8 @@ TEST_F(TwoInstancesTest, ActivateInstalledByBundlePath) {
             EncodableValue(false));
   EXPECT_EQ(call(first->pid(), "activateInstalled", EncodableMap{{"path", second_ + "/"}}),
             EncodableValue(true));
-  EXPECT_TRUE(eventually([&] { return field(request(second->pid(), "state"), "reopens") == "1"; }));
+  EXPECT_TRUE(
+      runMainLoopUntil([&] { return field(request(second->pid(), "state"), "reopens") == "1"; }));
   EXPECT_EQ(field(request(first->pid(), "state"), "reopens"), "0");
 }
 
@@ -299,7 +284,7 @@ TEST_F(TwoInstancesTest, ReopenOfAnExitedInstanceStartsANewOne) {
   InstallLocationProbe::requestReopen(services, instance);
 
   std::string line;
-  EXPECT_TRUE(eventually([&] {
+  EXPECT_TRUE(runMainLoopUntil([&] {
     const auto lines = logger.lines();
     if (lines.empty()) return false;
     line = lines[0];
@@ -335,7 +320,7 @@ TEST_F(TwoInstancesTest, FailingReopenIsLogged) {
   instance.bundleIdentifier = identifier_;
   instance.bundleURL = FileURL::fileURLWithPath(second_);
   InstallLocationProbe::requestReopen(services, instance);
-  EXPECT_TRUE(eventually([&] { return !logger.lines().empty(); }));
+  EXPECT_TRUE(runMainLoopUntil([&] { return !logger.lines().empty(); }));
   const auto lines = logger.lines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("[install-location] reopen failed pid=999999: ", 0), 0u) << lines[0];

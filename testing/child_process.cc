@@ -1,6 +1,7 @@
 #include "testing/child_process.h"
 
 #include <grp.h>
+#include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,6 +24,18 @@ int runInChild(const std::function<int()>& body, std::optional<unsigned> uid) {
   while (waitpid(pid, &status, 0) < 0) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string readLineWithin(int fd, std::chrono::milliseconds timeout) {
+  std::string line;
+  while (line.empty() || line.back() != '\n') {
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(timeout.count())) <= 0) break;
+    char c;
+    if (read(fd, &c, 1) != 1) break;
+    line.push_back(c);
+  }
+  return line;
 }
 
 }  // namespace korvane::testing

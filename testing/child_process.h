@@ -3,8 +3,10 @@
 // Thread: the test's main thread.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
+#include <string>
 
 namespace korvane::testing {
 
@@ -18,5 +20,10 @@ bool canSwitchUser();
 // its return value. Returns the child's exit status, or -1 when it did not
 // exit normally. The child must not touch the parent's main loop.
 int runInChild(const std::function<int()>& body, std::optional<unsigned> uid = std::nullopt);
+
+// Reads `fd` (a child's output) up to and including its first "\n", waiting
+// at most `timeout` for each byte. Returns what was read: without the "\n"
+// at its end when the time ran out or the stream ended first.
+std::string readLineWithin(int fd, std::chrono::milliseconds timeout);
 
 }  // namespace korvane::testing

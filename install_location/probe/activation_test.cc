@@ -13,7 +13,6 @@ namespace {
 constexpr char kId[] = "com.example.korvane";
 
 using testing::runningApp;
-constexpr auto app = runningApp;
 
 class ActivationTest : public ::testing::Test {
  protected:
@@ -33,13 +32,13 @@ class ActivationTest : public ::testing::Test {
 
 // Catches an activation without an identifier to compare, or of this process.
 TEST_F(ActivationTest, NothingToActivate) {
-  test_.workspace.running = {app(self_, kId, "/Applications/Korvane.app"),
-                             app(300, "com.other", "/Applications/Other.app")};
+  test_.workspace.running = {runningApp(self_, kId, "/Applications/Korvane.app"),
+                             runningApp(300, "com.other", "/Applications/Other.app")};
   EXPECT_FALSE(activateOtherInstance(test_.services));
   EXPECT_TRUE(test_.workspace.requests.empty());
 
   test_.bundles.main.info = PropertyListStrings{};  // no identifier at all
-  test_.workspace.running.push_back(app(301, std::nullopt, "/Applications/Korvane.app"));
+  test_.workspace.running.push_back(runningApp(301, std::nullopt, "/Applications/Korvane.app"));
   EXPECT_FALSE(activateOtherInstance(test_.services));
   EXPECT_TRUE(test_.workspace.requests.empty());
 }
@@ -48,12 +47,12 @@ TEST_F(ActivationTest, NothingToActivate) {
 // applications, or a reopen sent to an instance that has no bundle to open.
 TEST_F(ActivationTest, EveryOtherInstanceInListOrder) {
   test_.workspace.running = {
-      app(200, kId, "/Users/u/Applications/Korvane.app"),  // another copy
-      app(self_, kId, "/Applications/Korvane.app"),
-      app(201, "com.other", "/Applications/Korvane.app"),  // another application, same path
-      app(202, std::nullopt, "/Applications/Korvane.app"),
-      app(203, kId, std::nullopt),  // no bundle: unhidden and activated only
-      app(204, kId, "/Applications/Korvane.app"),
+      runningApp(200, kId, "/Users/u/Applications/Korvane.app"),  // another copy
+      runningApp(self_, kId, "/Applications/Korvane.app"),
+      runningApp(201, "com.other", "/Applications/Korvane.app"),  // another application, same path
+      runningApp(202, std::nullopt, "/Applications/Korvane.app"),
+      runningApp(203, kId, std::nullopt),  // no bundle: unhidden and activated only
+      runningApp(204, kId, "/Applications/Korvane.app"),
   };
   EXPECT_TRUE(activateOtherInstance(test_.services));
   const std::vector<std::string> expected = {
@@ -73,15 +72,15 @@ TEST_F(ActivationTest, EveryOtherInstanceInListOrder) {
 // Catches the two log formats swapped, the process identifiers in the wrong
 // places, or a line written when the request reached the expected process.
 TEST_F(ActivationTest, ReopenCompletionLogsOnlyWhatWentAmiss) {
-  requestReopen(test_.services, app(400, kId, "/Applications/Korvane.app"));
-  requestReopen(test_.services, app(401, kId, "/Applications/Korvane.app"));
-  requestReopen(test_.services, app(402, kId, "/Applications/Korvane.app"));
-  requestReopen(test_.services, app(403, kId, "/Applications/Korvane.app"));
+  requestReopen(test_.services, runningApp(400, kId, "/Applications/Korvane.app"));
+  requestReopen(test_.services, runningApp(401, kId, "/Applications/Korvane.app"));
+  requestReopen(test_.services, runningApp(402, kId, "/Applications/Korvane.app"));
+  requestReopen(test_.services, runningApp(403, kId, "/Applications/Korvane.app"));
   ASSERT_EQ(test_.workspace.opens.size(), 4u);
 
   complete(0, std::nullopt, WorkspaceError{"the application is damaged"});
-  complete(1, app(777, kId, "/Applications/Korvane.app"), std::nullopt);
-  complete(2, app(402, kId, "/Applications/Korvane.app"), std::nullopt);
+  complete(1, runningApp(777, kId, "/Applications/Korvane.app"), std::nullopt);
+  complete(2, runningApp(402, kId, "/Applications/Korvane.app"), std::nullopt);
   complete(3, std::nullopt, std::nullopt);
   EXPECT_EQ(test_.logger.lines(),
             (std::vector<std::string>{
@@ -92,7 +91,7 @@ TEST_F(ActivationTest, ReopenCompletionLogsOnlyWhatWentAmiss) {
 
 // Catches a reopen of an instance whose bundle is unknown.
 TEST_F(ActivationTest, NoBundleNoReopen) {
-  requestReopen(test_.services, app(500, kId, std::nullopt));
+  requestReopen(test_.services, runningApp(500, kId, std::nullopt));
   EXPECT_TRUE(test_.workspace.requests.empty());
 }
 

@@ -9,7 +9,6 @@ namespace korvane::InstallLocationProbe {
 namespace {
 
 using testing::runningApp;
-constexpr auto app = runningApp;
 
 class RunningInstancesTest : public ::testing::Test {
  protected:
@@ -25,13 +24,13 @@ class RunningInstancesTest : public ::testing::Test {
 // compared unstandardized or without case, or a later match preferred.
 TEST_F(RunningInstancesTest, RunningAppAtPathFindsTheFirstOtherInstance) {
   test_.workspace.running = {
-      app(self_, "com.example.korvane", "/Applications/Korvane.app"),
-      app(100, "com.other", "/Applications/Korvane.app"),
-      app(101, std::nullopt, "/Applications/Korvane.app"),
-      app(102, "com.example.korvane", std::nullopt),
-      app(103, "com.example.korvane", "/Applications/Korvane.app"),
-      app(104, "com.example.korvane", "/Applications/Korvane.app"),
-      app(105, "com.example.korvane", "/Users/u/Applications/Korvane.app"),
+      runningApp(self_, "com.example.korvane", "/Applications/Korvane.app"),
+      runningApp(100, "com.other", "/Applications/Korvane.app"),
+      runningApp(101, std::nullopt, "/Applications/Korvane.app"),
+      runningApp(102, "com.example.korvane", std::nullopt),
+      runningApp(103, "com.example.korvane", "/Applications/Korvane.app"),
+      runningApp(104, "com.example.korvane", "/Applications/Korvane.app"),
+      runningApp(105, "com.example.korvane", "/Users/u/Applications/Korvane.app"),
   };
   auto found = runningAppAtPath(test_.services, "/Applications/Korvane.app");
   ASSERT_TRUE(found);
@@ -50,7 +49,7 @@ TEST_F(RunningInstancesTest, RunningAppAtPathFindsTheFirstOtherInstance) {
 
 // Catches the own process found when it is the only one running from the path.
 TEST_F(RunningInstancesTest, NeverThisProcess) {
-  test_.workspace.running = {app(self_, "com.example.korvane", "/Applications/Korvane.app")};
+  test_.workspace.running = {runningApp(self_, "com.example.korvane", "/Applications/Korvane.app")};
   EXPECT_FALSE(runningAppAtPath(test_.services, "/Applications/Korvane.app"));
   EXPECT_TRUE(runningSiblingPaths(test_.services).empty());
 }
@@ -58,7 +57,7 @@ TEST_F(RunningInstancesTest, NeverThisProcess) {
 // Catches a lookup without an own identifier matching instances with none.
 TEST_F(RunningInstancesTest, NoOwnIdentifierFindsNothingAtAPath) {
   test_.bundles.main.info = std::nullopt;
-  test_.workspace.running = {app(200, std::nullopt, "/Applications/Korvane.app")};
+  test_.workspace.running = {runningApp(200, std::nullopt, "/Applications/Korvane.app")};
   EXPECT_FALSE(runningAppAtPath(test_.services, "/Applications/Korvane.app"));
   // The sibling list treats two absent identifiers as equal.
   EXPECT_EQ(runningSiblingPaths(test_.services),
@@ -69,12 +68,12 @@ TEST_F(RunningInstancesTest, NoOwnIdentifierFindsNothingAtAPath) {
 // other applications or processes without a bundle.
 TEST_F(RunningInstancesTest, SiblingPathsKeepOrderAndRepeats) {
   test_.workspace.running = {
-      app(300, "com.example.korvane", "/Volumes/Korvane/Korvane.app/"),
-      app(self_, "com.example.korvane", "/Applications/Korvane.app"),
-      app(301, "com.other", "/Applications/Other.app"),
-      app(302, "com.example.korvane", std::nullopt),
-      app(303, "com.example.korvane", "/Applications/./Korvane.app"),
-      app(304, "com.example.korvane", "/Applications/Korvane.app"),
+      runningApp(300, "com.example.korvane", "/Volumes/Korvane/Korvane.app/"),
+      runningApp(self_, "com.example.korvane", "/Applications/Korvane.app"),
+      runningApp(301, "com.other", "/Applications/Other.app"),
+      runningApp(302, "com.example.korvane", std::nullopt),
+      runningApp(303, "com.example.korvane", "/Applications/./Korvane.app"),
+      runningApp(304, "com.example.korvane", "/Applications/Korvane.app"),
   };
   EXPECT_EQ(runningSiblingPaths(test_.services),
             (std::vector<std::string>{"/Volumes/Korvane/Korvane.app", "/Applications/Korvane.app",
