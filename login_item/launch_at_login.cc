@@ -17,6 +17,12 @@ const LoginItemServices& realLoginItemServices() {
   return *services;
 }
 
+// "Failed to %s launch at login: %s"
+void logFailure(SystemLogger& logger, bool value, const std::string& description) {
+  logger.error(std::string("Failed to ") + (value ? "enable" : "disable") +
+               " launch at login: " + description);
+}
+
 }  // namespace
 
 void LaunchAtLogin::configure(const LoginItemServices& services) { configured = &services; }
@@ -71,30 +77,38 @@ void LaunchAtLogin::setIsEnabled(bool value) {
     setLegacy(value);
   }
   kvo().didChangeValueForKey("isEnabled");
-  subject().send(value);
+  // What holds now, which is not `value` when the system refused it.
+  subject().send(isEnabled());
 }
 
-void LaunchAtLogin::setIsEnabledModern(bool value) {
+bool LaunchAtLogin::setIsEnabledModern(bool value) {
   LoginItems& items = services().loginItems;
-  std::optional<LoginItemError> error;
-  if (value) {
-    // Enabling always ends with a fresh registration; the first unregistration's
-    // error is of no interest.
-    if (items.mainAppStatus() == AppServiceStatus::enabled) items.unregisterMainApp();
-    error = items.registerMainApp();
-  } else {
-    error = items.unregisterMainApp();
+  SystemLogger& logger = services().logger;
+  if (!value) {
+    auto error = items.unregisterMainApp();
+    if (error) logFailure(logger, value, error->localizedDescription);
+    return !error;
   }
-  if (error) {
-    services().logger.error(std::string("Failed to ") + (value ? "enable" : "disable") +
-                            " launch at login: " + error->localizedDescription);
+  const bool wasEnabled = items.mainAppStatus() == AppServiceStatus::enabled;
+  // Enabling ends with a fresh registration. One that cannot replace the
+  // existing registration in place needs it removed first (that error is of
+  // no interest: the registration below tells).
+  if (wasEnabled && !items.registrationReplacesInPlace()) items.unregisterMainApp();
+  auto error = items.registerMainApp();
+  if (!error) return true;
+  logFailure(logger, value, error->localizedDescription);
+  // A request to stay on must not leave the item off: put the earlier
+  // registration back when the failed one took it away.
+  if (wasEnabled && items.mainAppStatus() != AppServiceStatus::enabled) {
+    if (auto restore = items.registerMainApp())
+      logFailure(logger, value, restore->localizedDescription);
   }
+  return false;
 }
 
 void LaunchAtLogin::setLegacy(bool value) {
   if (!id()) {
-    services().logger.error(std::string("Failed to ") + (value ? "enable" : "disable") +
-                            " launch at login: the application has no bundle identifier");
+    logFailure(services().logger, value, "the application has no bundle identifier");
     return;
   }
   services().loginItems.setLoginItemEnabled(*id(), value);
@@ -133,7 +147,9 @@ void LaunchAtLogin::migrateIfNeeded() {
   UserDefaults& defaults = services().defaults;
   if (defaults.boolForKey(kMigratedKey)) return;
   defaults.setBool(true, kMigratedKey);
-  if (isEnabledLegacy()) setIsEnabledModern(true);
+  // The older registration goes only once the newer one stands: when the
+  // registration fails, the older one keeps starting the application.
+  if (isEnabledLegacy() && !setIsEnabledModern(true)) return;
   unregisterLegacy();
 }
 

@@ -36,10 +36,15 @@ class LaunchAtLogin {
   // Reads the state anew from the system.
   static bool isEnabled();
   // Tells the observers it will change, makes the system call, tells them it
-  // did, then sends `value` on the publisher (also when the system refused).
+  // did, then sends the state read afresh on the publisher (not `value` when
+  // the system refused). Failures are logged, never returned. Enabling an
+  // enabled item registers it afresh; when that fails, the item stays on
+  // (registered over in place where the mechanism allows, otherwise the
+  // earlier registration is put back).
   static void setIsEnabled(bool value);
   // Once per user (the flag is stored first): moves an enabled older
-  // registration to the main application's service and removes the older one.
+  // registration to the main application's service, and removes the older
+  // one when it was off or the newer registration succeeded.
   static void migrateIfNeeded();
 
   // The services the module uses; the real ones unless the host or a test
@@ -59,7 +64,9 @@ class LaunchAtLogin {
 
  private:
   static BoolSubject& subject();
-  static void setIsEnabledModern(bool value);
+  // Registers or unregisters the main application's service; false (after
+  // logging) when the system refused.
+  static bool setIsEnabledModern(bool value);
   static bool isEnabledLegacy();
   static void unregisterLegacy();
   static void setLegacy(bool value);

@@ -4,6 +4,19 @@
 
 namespace korvane {
 
+Cancellable& Cancellable::operator=(Cancellable&& other) noexcept {
+  if (this != &other) {
+    cancel();
+    cancel_ = std::exchange(other.cancel_, nullptr);
+  }
+  return *this;
+}
+
+void Cancellable::cancel() {
+  // Taken out before it runs: a cancel() from inside the action does nothing.
+  if (auto action = std::exchange(cancel_, nullptr)) action();
+}
+
 bool LaunchAtLoginObservable::isEnabled() const { return LaunchAtLogin::isEnabled(); }
 void LaunchAtLoginObservable::setIsEnabled(bool value) { LaunchAtLogin::setIsEnabled(value); }
 bool LaunchAtLoginKVO::isEnabled() const { return LaunchAtLogin::isEnabled(); }

@@ -3,29 +3,97 @@
 // observing object with will-change and did-change notifications for
 // "isEnabled", and a current-value publisher of the state.
 //
-// Thread: main thread, like the state they follow. Notifications are
-// delivered on the thread that sets the state, synchronously, in the order
-// the subscribers subscribed.
+// Thread: main thread, like the state they follow. Nothing here is locked.
+// Notifications are delivered on the thread that sets the state,
+// synchronously, in the order the subscribers subscribed.
+//
+// Every subscription returns a Cancellable; the subscriber is called until
+// the Cancellable is cancelled or destroyed, never after. Subscribers may
+// subscribe and cancel (themselves or others) from inside a notification:
+//   - a subscriber cancelled during a send is not called by the rest of it
+//     (one that is running finishes its call);
+//   - a subscriber added during a send is not called by that send (a
+//     BoolSubject subscriber still receives the current value, which is
+//     already the one being sent, when it subscribes).
+// A Cancellable may outlive its publisher; cancelling it then does nothing.
 #pragma once
 
+#include <algorithm>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace korvane {
 
-// A signal without a value (ObservableObjectPublisher).
-class ObjectWillChangePublisher {
+// Ends a subscription when cancel() is called or when it is destroyed
+// (Combine's AnyCancellable). Move-only; an empty one cancels nothing.
+class [[nodiscard]] Cancellable {
  public:
-  void subscribe(std::function<void()> subscriber) {
-    subscribers_.push_back(std::move(subscriber));
+  Cancellable() = default;
+  explicit Cancellable(std::function<void()> cancel) : cancel_(std::move(cancel)) {}
+  Cancellable(Cancellable&& other) noexcept : cancel_(std::exchange(other.cancel_, nullptr)) {}
+  Cancellable& operator=(Cancellable&& other) noexcept;
+  Cancellable(const Cancellable&) = delete;
+  Cancellable& operator=(const Cancellable&) = delete;
+  ~Cancellable() { cancel(); }
+
+  // Ends the subscription; later calls do nothing.
+  void cancel();
+
+ private:
+  std::function<void()> cancel_;
+};
+
+// The subscribers of one publisher, safe against subscribing and cancelling
+// during send(): a send calls those subscribed when it began that are still
+// subscribed when their turn comes.
+template <typename... Args>
+class SubscriberList {
+ public:
+  using Subscriber = std::function<void(Args...)>;
+
+  // Adds `subscriber` at the end. `delivered`, when given, is called with it
+  // once it is in the list (before the Cancellable is handed out).
+  Cancellable add(Subscriber subscriber,
+                  const std::function<void(const Subscriber&)>& delivered = nullptr) {
+    auto record = std::make_shared<Record>(Record{std::move(subscriber), true});
+    records_->push_back(record);
+    if (delivered) delivered(record->call);
+    return Cancellable([weak = std::weak_ptr<Records>(records_), record] {
+      record->active = false;
+      if (auto records = weak.lock()) std::erase(*records, record);
+    });
   }
-  void send() {
-    for (auto& subscriber : subscribers_) subscriber();
+
+  void send(Args... args) {
+    // The records stay alive until the loop ends, also when cancelled.
+    const Records snapshot = *records_;
+    for (const auto& record : snapshot) {
+      if (record->active) record->call(args...);
+    }
   }
 
  private:
-  std::vector<std::function<void()>> subscribers_;
+  struct Record {
+    Subscriber call;
+    bool active;
+  };
+  using Records = std::vector<std::shared_ptr<Record>>;
+  std::shared_ptr<Records> records_ = std::make_shared<Records>();
+};
+
+// A signal without a value (ObservableObjectPublisher).
+class ObjectWillChangePublisher {
+ public:
+  Cancellable subscribe(std::function<void()> subscriber) {
+    return subscribers_.add(std::move(subscriber));
+  }
+  void send() { subscribers_.send(); }
+
+ private:
+  SubscriberList<> subscribers_;
 };
 
 // A publisher that holds a current value: a new subscriber receives it at
@@ -33,27 +101,27 @@ class ObjectWillChangePublisher {
 class BoolSubject {
  public:
   explicit BoolSubject(bool initial) : value_(initial) {}
-  void subscribe(std::function<void(bool)> subscriber) {
-    subscriber(value_);
-    subscribers_.push_back(std::move(subscriber));
+  Cancellable subscribe(std::function<void(bool)> subscriber) {
+    return subscribers_.add(std::move(subscriber),
+                            [this](const std::function<void(bool)>& added) { added(value_); });
   }
   void send(bool value) {
     value_ = value;
-    for (auto& subscriber : subscribers_) subscriber(value);
+    subscribers_.send(value);
   }
   bool value() const { return value_; }
 
  private:
   bool value_;
-  std::vector<std::function<void(bool)>> subscribers_;
+  SubscriberList<bool> subscribers_;
 };
 
 // The subject seen from outside: subscribe only (AnyPublisher).
 class BoolPublisher {
  public:
   explicit BoolPublisher(BoolSubject& subject) : subject_(&subject) {}
-  void subscribe(std::function<void(bool)> subscriber) {
-    subject_->subscribe(std::move(subscriber));
+  Cancellable subscribe(std::function<void(bool)> subscriber) {
+    return subject_->subscribe(std::move(subscriber));
   }
 
  private:
@@ -79,15 +147,13 @@ class LaunchAtLoginKVO {
 
   bool isEnabled() const;
   void setIsEnabled(bool value);
-  void addObserver(Observer observer) { observers_.push_back(std::move(observer)); }
-  void willChangeValueForKey(const std::string& key) { notify(key, false); }
-  void didChangeValueForKey(const std::string& key) { notify(key, true); }
+  // Observes until the result is cancelled or destroyed (removeObserver).
+  Cancellable addObserver(Observer observer) { return observers_.add(std::move(observer)); }
+  void willChangeValueForKey(const std::string& key) { observers_.send(key, false); }
+  void didChangeValueForKey(const std::string& key) { observers_.send(key, true); }
 
  private:
-  void notify(const std::string& key, bool didChange) {
-    for (auto& observer : observers_) observer(key, didChange);
-  }
-  std::vector<Observer> observers_;
+  SubscriberList<const std::string&, bool> observers_;
 };
 
 // The toggle's model: an on-state bound to the shared observable's

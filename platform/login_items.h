@@ -43,6 +43,11 @@ class LoginItems {
   // Registers the main application: writes a complete entry (through a
   // temporary file renamed into place, so a crash never leaves half of one).
   virtual std::optional<LoginItemError> registerMainApp() = 0;
+  // Whether registerMainApp() replaces an existing registration in place:
+  // the new one takes the old one's place whole, and a registration that
+  // fails leaves the old one as it was. When false, re-registering needs an
+  // unregistration first. The autostart entries replace in place.
+  virtual bool registrationReplacesInPlace() const = 0;
   virtual std::optional<LoginItemError> unregisterMainApp() = 0;
 
   // The older service of the helper `identifier`: unregisters it.

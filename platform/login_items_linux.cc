@@ -75,6 +75,9 @@ class AutostartLoginItems final : public LoginItems {
     return writeEntry(*identifier, bundle.infoValue("CFBundleName").value_or(*identifier));
   }
 
+  // The entry is renamed over the old one only once it is written whole.
+  bool registrationReplacesInPlace() const override { return true; }
+
   std::optional<LoginItemError> unregisterMainApp() override {
     auto identifier = bundles_.mainBundle().bundleIdentifier();
     if (!identifier) return LoginItemError{"the application has no bundle identifier"};

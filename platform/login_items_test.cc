@@ -4,17 +4,21 @@
 #include <glib.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
 
 #include "platform/desktop_exec.h"
 #include "platform/proc_link.h"
 #include "testing/child_process.h"
 #include "testing/fake_services.h"
+#include "testing/file_writes_fail.h"
 #include "testing/folder_names.h"
 #include "testing/temp_dir.h"
 
@@ -28,6 +32,14 @@ constexpr const char* kGroup = "Desktop Entry";
 void writeText(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
+
+std::string readText(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
+}
+
+using testing::FileWritesFail;
 
 // Sets XDG_CONFIG_HOME to a temporary folder for one test and puts it back.
 class LoginItemsTest : public ::testing::Test {
@@ -91,11 +103,29 @@ TEST_F(LoginItemsTest, RegisterWritesACompleteEntry) {
   EXPECT_EQ(info.st_mode & 07777, 0755u);
 }
 
-// Catches registering twice failing on the existing entry, and unregister
-// leaving the entry or failing when there is none.
-TEST_F(LoginItemsTest, RegisterAgainThenUnregister) {
+// Catches registering again failing on the existing entry, or not replacing
+// it; a failed registration (a full disk) that removes or truncates the
+// existing entry or leaves its temporary file; and unregister leaving the
+// entry or failing when there is none.
+TEST_F(LoginItemsTest, RegisterOverTheEntryThenUnregister) {
+  ASSERT_TRUE(items->registrationReplacesInPlace());
   ASSERT_EQ(items->registerMainApp(), std::nullopt);
+  const std::string earlier = "[Desktop Entry]\nType=Application\nExec=earlier\n";
+  writeText(entry(), earlier);
+  std::optional<LoginItemError> error;
+  {
+    FileWritesFail diskFull;
+    error = items->registerMainApp();
+  }
+  ASSERT_TRUE(error.has_value());
+  EXPECT_NE(error->localizedDescription.find("File too large"), std::string::npos)
+      << error->localizedDescription;
+  EXPECT_EQ(readText(entry()), earlier);
+  EXPECT_EQ(namesIn(autostart()), std::set<std::string>{"dev.korvane.app.desktop"});
+  EXPECT_EQ(items->mainAppStatus(), AppServiceStatus::enabled);
+
   ASSERT_EQ(items->registerMainApp(), std::nullopt);
+  EXPECT_EQ(readText(entry()).find("Exec=earlier"), std::string::npos) << "replaced";
   EXPECT_EQ(items->unregisterMainApp(), std::nullopt);
   EXPECT_EQ(access(entry().c_str(), F_OK), -1);
   EXPECT_EQ(items->mainAppStatus(), AppServiceStatus::notRegistered);
