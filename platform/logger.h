@@ -12,14 +12,15 @@ namespace korvane {
 class Logger {
  public:
   virtual ~Logger() = default;
-  // Writes `message` as one line. Never fails outward: a sink that cannot be
-  // written is skipped.
+  // Writes `message` as one line: line breaks and other control characters
+  // in it are escaped, so no message can pass for a line of its own. Never
+  // fails outward: a sink that cannot be written is skipped.
   virtual void log(std::string_view message) = 0;
 };
 
 // The real log: standard error, as "<date> <time.ms> <process>[<pid>] <message>",
-// and the same message to syslog (LOG_USER, notice). Made once, kept for the
-// life of the process.
+// and the same message to syslog (LOG_USER, notice), escaped as
+// log_line_linux.h describes. Made once, kept for the life of the process.
 Logger& systemLogger();
 
 }  // namespace korvane

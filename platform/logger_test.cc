@@ -18,11 +18,29 @@ using testing::captureStderr;
 using testing::isLogTimestamp;
 
 // Catches a line without the timestamp, process name or id, a message split
-// or altered, or two messages run together.
+// or altered, two messages run together, or a control character, backslash
+// or invalid UTF-8 passed through raw (a newline forges a whole log line).
 TEST(SystemLogger, WritesOneStampedLinePerMessage) {
-  const std::string text = captureStderr([] {
-    systemLogger().log("[install-location] reopen failed pid=42: gone");
-    systemLogger().log("second %s line");
+  using namespace std::string_view_literals;
+  const struct {
+    std::string_view message;
+    std::string_view line;
+  } cases[] = {
+      {"[install-location] reopen failed pid=42: gone",
+       "[install-location] reopen failed pid=42: gone"},
+      {"second %s line", "second %s line"},
+      {"“Grüße” 😀 ~", "“Grüße” 😀 ~"},
+      {"x /a\n[install-location] reopen landed pid=1, expected 2",
+       "x /a\\n[install-location] reopen landed pid=1, expected 2"},
+      {"a\rb\tc\x1b[2K\x7f\x01", "a\\rb\\tc\\x1B[2K\\x7F\\x01"},
+      {"nul\0after"sv, "nul\\x00after"},
+      {"back\\nslash", "back\\\\nslash"},
+      {"bad \xff \xc0\xaf \xed\xa0\x80 \xe2\x82 end",
+       "bad \\xFF \\xC0\\xAF \\xED\\xA0\\x80 \\xE2\\x82 end"},
+      {"next\xc2\x85line\xe2\x80\xa8para\xe2\x80\xa9", "next\\u0085line\\u2028para\\u2029"},
+  };
+  const std::string text = captureStderr([&] {
+    for (const auto& c : cases) systemLogger().log(c.message);
   });
   const std::string prefix =
       std::string(" ") + program_invocation_short_name + "[" + std::to_string(getpid()) + "] ";
@@ -36,8 +54,9 @@ TEST(SystemLogger, WritesOneStampedLinePerMessage) {
     messages.push_back(line.substr(23 + prefix.size()));
   }
   EXPECT_EQ(start, text.size()) << "every line ends in a newline";
-  EXPECT_EQ(messages, (std::vector<std::string>{"[install-location] reopen failed pid=42: gone",
-                                                "second %s line"}));
+  std::vector<std::string> expected;
+  for (const auto& c : cases) expected.emplace_back(c.line);
+  EXPECT_EQ(messages, expected);
 }
 
 }  // namespace

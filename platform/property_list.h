@@ -13,8 +13,12 @@
 //
 // Reading follows a final symbolic link to a regular file. A UTF-8 byte-order
 // mark before XML is skipped. When a dictionary repeats a key, its last entry
-// counts. UTF-16 strings of binary lists come back as UTF-8; an 8-bit string
-// of a binary list ends at its first NUL byte (the parser cuts it there).
+// counts. UTF-16 strings of binary lists come back as UTF-8. Keys and values
+// come back whole, NUL bytes included: a value holding a NUL never equals its
+// prefix, and a key holding one is a key of its own (never, say,
+// "CFBundleIdentifier"); only a UTF-16 key holding U+0000 makes a binary list
+// unreadable. An XML list holding a NUL byte is unreadable (XML cannot carry
+// U+0000).
 #pragma once
 
 #include <cstddef>

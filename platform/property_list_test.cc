@@ -141,6 +141,51 @@ TEST(PropertyList, Utf16KeyWithNulIsUnreadable) {
   EXPECT_TRUE(inChildWithin(20, [&] { return !parsePropertyListStrings(list); }));
 }
 
+// Catches a string or key holding a NUL cut to its prefix, so that a crafted
+// "CFBundleIdentifier" reads as this application's (or a crafted key
+// overrides the real one), and XML holding a NUL byte parsed at all.
+TEST(PropertyList, NulNeverCutsAString) {
+  using namespace std::string_literals;
+  const std::string id = "org.example.app";
+  BinaryPlistBuilder value;  // 8-bit, longer than 15 bytes: the count follows the marker
+  value.dict({{1, 2}});
+  value.string("CFBundleIdentifier");
+  value.string(id + "\0evil"s);
+  BinaryPlistBuilder key(2);  // a key holding a NUL after the real one
+  key.dict({{1, 2}, {3, 4}});
+  key.string("CFBundleIdentifier");
+  key.string(id);
+  key.string("CFBundleIdentifier\0"s);
+  key.string("evil");
+  BinaryPlistBuilder wide;
+  wide.dict({{1, 2}});
+  wide.string("CFBundleVersion");
+  wide.utf16(
+      u"12\0"
+      u"34"s);
+  const std::string xmlValue = kHead + "<dict><key>CFBundleIdentifier</key><string>" + id + "\0x"s +
+                               "</string></dict></plist>";
+  const std::string xmlKey = kHead + "<dict><key>CFBundleIdentifier</key><string>" + id +
+                             "</string><key>CFBundleIdentifier\0x"s +
+                             "</key><string>evil</string></dict></plist>";
+  const struct {
+    const char* name;
+    Bytes bytes;
+    std::optional<PropertyListStrings> expected;
+  } cases[] = {
+      {"8-bit value", value.finish(0), PropertyListStrings{{"CFBundleIdentifier", id + "\0evil"s}}},
+      {"8-bit key", key.finish(0),
+       PropertyListStrings{{"CFBundleIdentifier", id}, {"CFBundleIdentifier\0"s, "evil"}}},
+      {"UTF-16 value", wide.finish(0),
+       PropertyListStrings{{"CFBundleVersion",
+                            "12\0"
+                            "34"s}}},
+      {"XML value", Bytes(xmlValue.begin(), xmlValue.end()), std::nullopt},
+      {"XML key", Bytes(xmlKey.begin(), xmlKey.end()), std::nullopt},
+  };
+  for (const auto& c : cases) EXPECT_EQ(parsePropertyListStrings(c.bytes), c.expected) << c.name;
+}
+
 // Catches the first of two equal keys winning, or a later non-string value
 // leaving an earlier string in place (the XML reader keeps the last entry).
 TEST(PropertyList, RepeatedKeyKeepsTheLastEntry) {

@@ -1,6 +1,8 @@
 // The system logger (os_log's counterpart): messages of a subsystem and a
 // category at a level. Error-level lines go to syslog and to standard error
-// as "<timestamp> <process>[<pid>] [<subsystem>:<category>] <message>".
+// as "<timestamp> <process>[<pid>] [<subsystem>:<category>] <message>", one
+// line per message: line breaks and other control characters in the
+// subsystem, category and message are escaped (see log_line_linux.h).
 //
 // Thread: any.
 #pragma once

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <string>
@@ -59,6 +60,18 @@ TEST(SystemLoggerLinux, WritesWholeTaggedLinesFromManyThreads) {
              std::string(300, static_cast<char>('a' + t))] = kLines;
   }
   EXPECT_EQ(counts, expected);
+}
+
+// Catches a subsystem, category or message with a line break written raw,
+// forging a second line that reads as the host's own.
+TEST(SystemLoggerLinux, EscapesLineBreaksInTagAndMessage) {
+  const std::string text = captureStderr([] {
+    makeSystemLogger("dev.korvane\nx", "main\r")->error("Failed to enable launch at login: a\nb");
+  });
+  ASSERT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+  EXPECT_TRUE(
+      text.ends_with("] [dev.korvane\\nx:main\\r] Failed to enable launch at login: a\\nb\n"))
+      << text;
 }
 
 // Catches a comparison that picks the older login-item mechanism on Linux, or

@@ -21,6 +21,7 @@
 #include "platform/dispatch_queue.h"
 #include "platform/instance_endpoint.h"
 #include "platform/main_thread.h"
+#include "platform/path_string.h"
 #include "platform/running_applications.h"
 #include "platform/workspace.h"
 
@@ -49,12 +50,15 @@ void openFolder(const std::string& folder) {
       pid, [](GPid child, gint, gpointer) { g_spawn_close_pid(child); }, nullptr);
 }
 
+// Opens the folder that holds each item, never the item itself: the path is
+// standardized first, so a trailing "/", "/." or "/.." cannot make the item
+// (a document that xdg-open would open in its viewer) pass for its folder.
+// The paths are absolute (FileURL), so no argument reads as an option; the
+// root is its own folder.
 void fallBack(RevealRequest* request) {
   std::set<std::string> folders;
   for (const auto& path : request->paths) {
-    gchar* folder = g_path_get_dirname(path.c_str());
-    folders.insert(folder);
-    g_free(folder);
+    folders.insert(deletingLastPathComponent(standardizedPath(path, "/")));
   }
   for (const auto& folder : folders) openFolder(folder);
 }

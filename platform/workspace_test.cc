@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -92,15 +94,34 @@ std::string installFakeXdgOpen(const testing::TempDir& dir) {
   return out;
 }
 
-// Catches a fallback that never runs, opens the wrong folder, or leaves a zombie.
+// Catches a fallback that never runs, opens the wrong folder, leaves a
+// zombie, hands xdg-open the item itself when the path ends in "/" (or "/."
+// or "/.."), which opens a file in its viewer, or passes a relative path that
+// could read as an option.
 TEST(Workspace, WithoutSessionBusOpensTheFolderWithXdgOpen) {
   testing::TempDir dir;
   const std::string out = installFakeXdgOpen(dir);
   setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + dir.file("no-bus")).c_str(), 1);
-  sharedWorkspace().activateFileViewerSelectingURLs(
-      {FileURL::fileURLWithPath("/srv/some folder/App.app")});
-  ASSERT_TRUE(runMainLoopUntil([&] { return exists(out); }, 10s));
-  EXPECT_EQ(readFile(out), "/srv/some folder");
+  char cwd[PATH_MAX];
+  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
+  const struct {
+    std::string path;
+    std::string folder;
+  } cases[] = {
+      {"/srv/some folder/App.app", "/srv/some folder"},
+      {"/srv/docs/report.pdf/", "/srv/docs"},
+      {"/etc/passwd//", "/etc"},
+      {"/srv/docs/report.pdf/.", "/srv/docs"},
+      {"/srv/docs/report.pdf/..", "/srv"},
+      {"/", "/"},
+      {"--help/", std::string(cwd)},
+  };
+  for (const auto& c : cases) {
+    std::remove(out.c_str());
+    sharedWorkspace().activateFileViewerSelectingURLs({FileURL::fileURLWithPath(c.path)});
+    ASSERT_TRUE(runMainLoopUntil([&] { return exists(out); }, 10s)) << c.path;
+    EXPECT_EQ(readFile(out), c.folder) << c.path;
+  }
   EXPECT_TRUE(runMainLoopUntil(noChildren, 5s)) << "the xdg-open child was not reaped";
 }
 
