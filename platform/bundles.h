@@ -2,8 +2,8 @@
 // the bundle of the running process.
 //
 // Thread: any; meant for the worker queue (the main thread reads only the
-// running bundle's identifier). Stateless, apart from what the backend reads
-// once at start.
+// running bundle's identifier). Stateless, apart from the running bundle,
+// which is read once.
 #pragma once
 
 #include <optional>
@@ -35,7 +35,11 @@ class BundleReader {
   // the file is missing, unreadable or not a dictionary.
   virtual std::optional<PropertyListStrings> infoStrings(const std::string& bundlePath) = 0;
 
-  // The running process's bundle, read afresh on each call.
+  // The running process's bundle: its location and information values as
+  // they were when first asked for (the host asks at start), kept for the
+  // life of the process, so that deleting, moving or replacing the bundle on
+  // disk while it runs changes neither who this application is nor where it
+  // was started from.
   virtual MainBundle mainBundle() = 0;
 };
 

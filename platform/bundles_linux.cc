@@ -24,6 +24,12 @@ class LinuxBundleReader final : public BundleReader {
   }
 
   MainBundle mainBundle() override {
+    static const MainBundle* const bundle = new MainBundle(readMainBundle());
+    return *bundle;
+  }
+
+ private:
+  static MainBundle readMainBundle() {
     MainBundle bundle;
     if (auto executable = readLinkTarget("/proc/self/exe")) {
       bundle.path = mainBundlePathOfExecutable(withoutDeletedMark(*executable));

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/appkit/instance_requests.h"
+#include "platform/bundles.h"
 #include "platform/instance_endpoint.h"
 #include "platform/logger.h"
 #include "platform/main_loop.h"
@@ -27,6 +28,11 @@ int NSApplicationMain(int argc, const char* const* argv,
     std::fflush(stdout);
     return 0;
   }
+
+  // Who this application is, and where it was started from, is read at its
+  // start and kept: an update that replaces the bundle on disk later does not
+  // change it.
+  realBundleReader().mainBundle();
 
   NSApplication& app = NSApplication::sharedApplication();
   app.setLaunchArguments(parsed.arguments);
