@@ -69,6 +69,8 @@ class Opener {
   }
 
   std::optional<RunningApplication> findRunning() const {
+    // Off the main thread, a fresh look at every process costs nobody a
+    // frame, and finds an instance that started a moment ago however it did.
     std::vector<RunningApplication> running = runningApplicationsOfThisUser();
     // Another process before this one: when this application opens its own
     // bundle while a second instance runs from it, the request is meant for

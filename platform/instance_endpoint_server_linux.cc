@@ -8,8 +8,11 @@
 #include <unordered_map>
 
 #include "platform/embedding/local_socket_service_linux.h"
+#include "platform/instance_announcement.h"
 #include "platform/instance_endpoint.h"
 #include "platform/main_thread.h"
+#include "platform/path_string.h"
+#include "platform/process.h"
 
 namespace korvane {
 namespace {
@@ -222,6 +225,7 @@ class InstanceEndpointServer::Impl {
         service_(logger, "instance endpoint", "instance endpoint connection") {}
 
   ~Impl() {
+    if (!announcement_.empty()) unlink(announcement_.c_str());
     auto connections = std::move(connections_);
     connections_.clear();
     for (auto& [raw, connection] : connections) connection->close();
@@ -235,6 +239,14 @@ class InstanceEndpointServer::Impl {
   }
 
   const std::string& path() const { return service_.path(); }
+
+  // Tells the other copies who this host is, beside the endpoint. Without it
+  // they still find the host, only later (see running_applications.h).
+  void announce(const std::string& folder) {
+    auto announcement = thisInstanceAnnouncement();
+    if (!announcement || writeInstanceAnnouncement(folder, *announcement)) return;
+    announcement_ = appendingPathComponent(folder, instanceAnnouncementFileName(announcement->pid));
+  }
 
  private:
   // A connection of this user (the service refuses others).
@@ -251,6 +263,7 @@ class InstanceEndpointServer::Impl {
   SharedHandler handler_;
   LocalSocketService service_;  // stops listening after the connections are closed
   std::unordered_map<LineConnection*, std::shared_ptr<LineConnection>> connections_;
+  std::string announcement_;  // the file written, removed when the server stops
 };
 
 InstanceEndpointServer::InstanceEndpointServer(Logger& logger) : logger_(logger) {}
@@ -269,6 +282,9 @@ std::optional<InstanceEndpointServer::StartError> InstanceEndpointServer::start(
   if (address.path.empty()) return StartError{address.error, address.message};
   auto impl = std::make_unique<Impl>(logger_, std::move(handler));
   if (auto failure = impl->listen(address.path)) return failure;
+  if (inputs.pid == currentProcessIdentifier()) {
+    impl->announce(deletingLastPathComponent(address.path));
+  }
   impl_ = std::move(impl);
   return std::nullopt;
 }

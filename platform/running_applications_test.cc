@@ -12,6 +12,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/instance_announcement.h"
+#include "platform/process_status.h"
 #include "platform/workspace.h"
 #include "testing/bundle_maker.h"
 #include "testing/child_process.h"
@@ -124,7 +126,7 @@ TEST(RunningApplications, ProcessesFromABundleCarryItsUrlAndIdentifier) {
   ASSERT_TRUE(first.exec(executable));
   ASSERT_TRUE(second.exec(executable));
 
-  auto list = sharedWorkspace().runningApplications();
+  auto list = runningApplicationsOfThisUser();
   EXPECT_TRUE(ascending(list));
   for (const Child* child : {&first, &second}) {
     const auto found = find(list, child->pid());
@@ -139,7 +141,7 @@ TEST(RunningApplications, ProcessesFromABundleCarryItsUrlAndIdentifier) {
   EXPECT_FALSE(self->bundleIdentifier.has_value());
 
   ASSERT_EQ(unlink(executable.c_str()), 0);
-  list = sharedWorkspace().runningApplications();
+  list = runningApplicationsOfThisUser();
   const auto deleted = find(list, first.pid());
   ASSERT_TRUE(deleted.has_value());
   ASSERT_TRUE(deleted->bundleURL.has_value());
@@ -173,7 +175,7 @@ TEST(RunningApplications, OnlyExecutablesInAnAppBundleHaveOne) {
     ASSERT_TRUE(placeSleep(cases[i].executable));
     ASSERT_TRUE(children[i].exec(cases[i].executable)) << cases[i].executable;
   }
-  const auto list = sharedWorkspace().runningApplications();
+  const auto list = runningApplicationsOfThisUser();
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto found = find(list, children[i].pid());
     ASSERT_TRUE(found.has_value()) << cases[i].executable;
@@ -196,9 +198,81 @@ TEST(RunningApplications, OnlyProcessesOfThisRealUser) {
   Child other, effectiveOnly;
   ASSERT_TRUE(other.becomeUser(testing::kNobody, false));
   ASSERT_TRUE(effectiveOnly.becomeUser(testing::kNobody, true));
-  const auto list = sharedWorkspace().runningApplications();
+  const auto list = runningApplicationsOfThisUser();
   EXPECT_FALSE(find(list, other.pid()).has_value());
   EXPECT_TRUE(find(list, effectiveOnly.pid()).has_value());
+}
+
+using namespace std::chrono_literals;
+
+// Catches an application that does not announce itself never found by the
+// table, its identifier read again from disk once its bundle is gone (an
+// update deleting the old copy), and one that has ended still listed.
+TEST(RunningApplicationTable, LearnsQuietApplicationsOnceAndDropsEndedOnes) {
+  testing::TempDir dir;
+  const std::string bundle = realPathOf(dir.path()) + "/Quiet.app";
+  ASSERT_TRUE(testing::makeBundle(bundle, testing::bundleInfo("com.example.quiet", "1")));
+  ASSERT_TRUE(placeSleep(bundle + "/Contents/MacOS/sleep"));
+  auto child = std::make_unique<Child>();
+  ASSERT_TRUE(child->exec(bundle + "/Contents/MacOS/sleep"));
+  const int32_t pid = child->pid();
+  RunningApplicationTable& table = RunningApplicationTable::shared();
+
+  ASSERT_TRUE(table.waitForNextLook(10s));
+  auto found = find(table.applications(), pid);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->bundleIdentifier, "com.example.quiet");
+  EXPECT_EQ(found->bundleURL->path(), bundle);
+  EXPECT_TRUE(ascending(table.applications()));
+
+  fs::remove_all(bundle);
+  ASSERT_TRUE(table.waitForNextLook(10s));
+  found = find(table.applications(), pid);
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->bundleIdentifier, "com.example.quiet");
+
+  child.reset();  // killed and reaped
+  EXPECT_FALSE(find(table.applications(), pid).has_value());
+}
+
+// Catches an announced host not listed at once (before the table's next
+// look), its announced facts not preferred over what the bundle on disk
+// says, and an announcement trusted when its process has ended or its pid
+// now names another process (another start time).
+TEST(RunningApplicationTable, AnnouncementsCountAtOnceWhileTheirProcessRuns) {
+  testing::TempDir dir;
+  const std::string run = dir.file("run");
+  fs::create_directories(run + "/korvane");
+  fs::permissions(run, fs::perms::owner_all, fs::perm_options::replace);
+  fs::permissions(run + "/korvane", fs::perms::owner_all, fs::perm_options::replace);
+  const char* saved = std::getenv("XDG_RUNTIME_DIR");
+  const std::optional<std::string> savedRun =
+      saved ? std::optional<std::string>(saved) : std::nullopt;
+  setenv("XDG_RUNTIME_DIR", run.c_str(), 1);
+
+  const std::string sleep = realPathOf(dir.path()) + "/bin/sleep";
+  ASSERT_TRUE(placeSleep(sleep));
+  Child announced, reused;
+  ASSERT_TRUE(announced.exec(sleep));
+  ASSERT_TRUE(reused.exec(sleep));
+  const InstanceAnnouncement facts{announced.pid(), processStartTime(announced.pid()).value_or(0),
+                                   "/nowhere/Announced.app", "com.example.announced\nforged"};
+  ASSERT_FALSE(writeInstanceAnnouncement(run + "/korvane", facts));
+  ASSERT_FALSE(writeInstanceAnnouncement(
+      run + "/korvane", {reused.pid(), processStartTime(reused.pid()).value_or(0) + 1,
+                         "/nowhere/Reused.app", "com.example.reused"}));
+  const auto list = RunningApplicationTable::shared().applications();
+  if (savedRun)
+    setenv("XDG_RUNTIME_DIR", savedRun->c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
+
+  const auto found = find(list, announced.pid());
+  ASSERT_TRUE(found.has_value());
+  EXPECT_EQ(found->bundleIdentifier, facts.bundleIdentifier);
+  EXPECT_EQ(found->bundleURL->path(), "/nowhere/Announced.app");
+  EXPECT_FALSE(find(list, reused.pid()).has_value());
+  EXPECT_TRUE(ascending(list));
 }
 
 }  // namespace

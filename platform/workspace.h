@@ -62,11 +62,14 @@ class Workspace {
   // Asks the desktop's file manager to show `urls` selected. Returns at once.
   virtual void activateFileViewerSelectingURLs(const std::vector<FileURL>& urls) = 0;
 
-  // The running applications of this user, taken afresh on every call, in the
-  // workspace's order (on Linux: ascending process identifier). A process
-  // whose executable lies in "<Name>.app/Contents/MacOS/" has that bundle as
-  // its URL and the identifier from its information property list; other
-  // processes have neither.
+  // The running applications of this user, in the workspace's order (on
+  // Linux: ascending process identifier), with each one's bundle URL and
+  // identifier as they were when it launched (on Linux: the processes whose
+  // executable lies in "<Name>.app/Contents/MacOS/"). The workspace keeps the
+  // list up to date on its own: a call costs no more on a machine with many
+  // processes, an application that has ended is not listed, and one that
+  // started a moment ago is listed at once when it announced itself (a host
+  // does so before it is ready) and at worst a little later otherwise.
   virtual std::vector<RunningApplication> runningApplications() = 0;
 
   // Asks `application` to unhide itself. Returns whether the request could be

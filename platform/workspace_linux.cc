@@ -105,6 +105,10 @@ void onSessionBus(GObject*, GAsyncResult* result, gpointer data) {
 
 class LinuxWorkspace final : public Workspace {
  public:
+  // The table starts looking at the processes now, so that the first
+  // question finds the list ready.
+  LinuxWorkspace() { RunningApplicationTable::shared(); }
+
   void activateFileViewerSelectingURLs(const std::vector<FileURL>& urls) override {
     KORVANE_ASSERT_MAIN_THREAD();
     auto* request = new RevealRequest();
@@ -126,7 +130,7 @@ class LinuxWorkspace final : public Workspace {
 
   std::vector<RunningApplication> runningApplications() override {
     KORVANE_ASSERT_MAIN_THREAD();
-    return runningApplicationsOfThisUser();
+    return RunningApplicationTable::shared().applications();
   }
 
   bool unhide(const RunningApplication& application) override {
