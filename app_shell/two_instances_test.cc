@@ -13,6 +13,8 @@
 #include <filesystem>
 #include <fstream>
 #include <future>
+#include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -108,8 +110,20 @@ class TwoInstancesTest : public ::testing::Test {
     setenv("XDG_RUNTIME_DIR", run_.c_str(), 1);
     setenv("XDG_CONFIG_HOME", dir_.file("config").c_str(), 1);
     unsetenv("KORVANE_INTERFACE_SOCKET");
+    // The copies' user applications folder is in this test's home folder.
+    if (const char* home = std::getenv("HOME")) savedHome_ = home;
+    setHome(dir_.file("home"));
     first_ = install("first/Applications");
     second_ = install("second/Applications");
+  }
+
+  void TearDown() override {
+    if (savedHome_) setenv("HOME", savedHome_->c_str(), 1);
+  }
+
+  void setHome(const std::string& home) {
+    fs::create_directories(home);
+    setenv("HOME", home.c_str(), 1);
   }
 
   // A copy of the built bundle in a new application folder. Its identifier is
@@ -175,7 +189,24 @@ class TwoInstancesTest : public ::testing::Test {
     return spaced.substr(start, spaced.find(' ', start) - start);
   }
 
+  // The "candidates" of a scan reply, and its "otherInstanceRunning".
+  static const EncodableList* candidates(const EncodableValue& scan) {
+    const EncodableMap* map = scan.asMap();
+    const EncodableValue* list = map != nullptr ? map->find("candidates") : nullptr;
+    return list != nullptr ? list->asList() : nullptr;
+  }
+  static EncodableValue otherInstanceRunning(const EncodableValue& scan) {
+    const EncodableMap* map = scan.asMap();
+    const EncodableValue* value = map != nullptr ? map->find("otherInstanceRunning") : nullptr;
+    return value != nullptr ? *value : EncodableValue("missing");
+  }
+  static EncodableValue entry(const EncodableValue& map, const std::string& key) {
+    const EncodableValue* value = map.asMap() != nullptr ? map.asMap()->find(key) : nullptr;
+    return value != nullptr ? *value : EncodableValue("missing");
+  }
+
   testing::TempDir dir_;
+  std::optional<std::string> savedHome_;
   const std::string identifier_ = "app.korvane.Korvane.test" + std::to_string(getpid());
   std::string run_;
   std::string first_, second_;
@@ -325,6 +356,75 @@ TEST_F(TwoInstancesTest, FailingReopenIsLogged) {
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0].rfind("[install-location] reopen failed pid=999999: ", 0), 0u) << lines[0];
   EXPECT_NE(lines[0].find(second_), std::string::npos) << lines[0];
+}
+
+// Catches a list of running applications that is stale: a copy that has
+// just printed its ready line not seen by the next call, or one that has just
+// ended still activated as if it ran.
+TEST_F(TwoInstancesTest, TheNextCallSeesACopyStartOrEnd) {
+  auto first = start(first_, "first.log");
+  EXPECT_EQ(call(first->pid(), "activateOtherInstance"), EncodableValue(false));
+  auto second = start(second_, "second.log");
+  EXPECT_EQ(call(first->pid(), "activateOtherInstance"), EncodableValue(true));
+  second->stop();
+  EXPECT_EQ(call(first->pid(), "activateOtherInstance"), EncodableValue(false));
+  EXPECT_EQ(call(first->pid(), "activateInstalled", EncodableMap{{"path", second_}}),
+            EncodableValue(false));
+  EXPECT_EQ(otherInstanceRunning(call(first->pid(), "scanInstalledCopies")), EncodableValue(false));
+}
+
+// Catches who is who read from disk on every call: an update that deletes the
+// other copy's bundle hides that instance, and one that deletes the running
+// copy's own bundle makes a fresh copy of the same application look foreign.
+TEST_F(TwoInstancesTest, DeletedBundlesDoNotChangeWhoIsWho) {
+  auto first = start(first_, "first.log");
+  auto second = start(second_, "second.log");
+  fs::remove_all(second_);
+  EXPECT_EQ(call(first->pid(), "activateOtherInstance"), EncodableValue(true));
+  EXPECT_EQ(otherInstanceRunning(call(first->pid(), "scanInstalledCopies")), EncodableValue(true));
+
+  fs::remove_all(first_);
+  const std::string fresh = install("home/Applications");
+  const EncodableValue probe = call(first->pid(), "probeCandidate", EncodableMap{{"path", fresh}});
+  EXPECT_EQ(entry(probe, "identity"), EncodableValue("sameBundle"));
+  EXPECT_EQ(entry(probe, "build"), EncodableValue::integer(1));
+  const EncodableValue scan = call(first->pid(), "scanInstalledCopies");
+  const EncodableList* listed = candidates(scan);
+  ASSERT_NE(listed, nullptr);
+  ASSERT_EQ(listed->size(), 1u);
+  EXPECT_EQ(entry((*listed)[0], "path"), EncodableValue(fresh));
+}
+
+// Catches a running copy not matched to its installed copy when the home
+// folder is reached through a symbolic link (the system reports the running
+// copy's bundle with links resolved), while a bundle path that is itself a
+// link still is not the bundle.
+TEST_F(TwoInstancesTest, AHomeBehindALinkIsOneFolder) {
+  fs::create_directories(dir_.file("real-home"));
+  fs::create_directory_symlink(dir_.file("real-home"), dir_.file("linked-home"));
+  setHome(dir_.file("linked-home"));
+  const std::string copy = install("linked-home/Applications");
+  fs::create_directory_symlink(copy, dir_.file("linked-home/Applications/Link.app"));
+  auto first = start(first_, "first.log");
+  auto second = start(copy, "second.log");
+
+  const EncodableValue scan = call(first->pid(), "scanInstalledCopies");
+  const EncodableList* listed = candidates(scan);
+  ASSERT_NE(listed, nullptr);
+  ASSERT_EQ(listed->size(), 1u);
+  EXPECT_EQ(entry((*listed)[0], "path"), EncodableValue(copy));
+  EXPECT_EQ(entry((*listed)[0], "running"), EncodableValue(true));
+  EXPECT_EQ(otherInstanceRunning(scan), EncodableValue(false));
+  EXPECT_EQ(entry(call(first->pid(), "probeCandidate", EncodableMap{{"path", copy}}), "running"),
+            EncodableValue(true));
+  EXPECT_EQ(entry(call(first->pid(), "probeCandidate",
+                       EncodableMap{{"path", dir_.file("linked-home/Applications/Link.app")}}),
+                  "running"),
+            EncodableValue(false));
+  EXPECT_EQ(call(first->pid(), "activateInstalled", EncodableMap{{"path", copy}}),
+            EncodableValue(true));
+  EXPECT_TRUE(
+      runMainLoopUntil([&] { return field(request(second->pid(), "state"), "reopens") == "1"; }));
 }
 
 }  // namespace

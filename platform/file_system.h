@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,7 +30,15 @@ struct AttributeLookup {
 
 // The kinds of item, as the reference platform names them (the file-type
 // texts the interface sees are the same on every platform).
-enum class FileType { directory, regular, symbolicLink, socket, characterSpecial, blockSpecial, unknown };
+enum class FileType {
+  directory,
+  regular,
+  symbolicLink,
+  socket,
+  characterSpecial,
+  blockSpecial,
+  unknown
+};
 
 // "NSFileTypeDirectory", "NSFileTypeRegular", "NSFileTypeSymbolicLink",
 // "NSFileTypeSocket", "NSFileTypeCharacterSpecial", "NSFileTypeBlockSpecial",
@@ -47,9 +56,20 @@ struct FileError {
   std::string description;
 };
 
+// Which item a path names: the volume and the item's number on it
+// (NSFileSystemNumber, NSFileSystemFileNumber). Two paths with the same
+// identity name the same item, however each is spelled (a folder on the way
+// reached through a symbolic link, say).
+struct FileIdentity {
+  uint64_t systemNumber = 0;
+  uint64_t systemFileNumber = 0;
+  friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+};
+
 // An item's own attributes (a final symbolic link is not followed).
 struct ItemAttributes {
-  std::optional<FileType> type;  // the platform may report none
+  std::optional<FileType> type;          // the platform may report none
+  std::optional<FileIdentity> identity;  // the platform may report none
 };
 
 struct AttributesResult {

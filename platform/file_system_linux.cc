@@ -105,7 +105,9 @@ class LinuxFileSystem final : public FileSystem {
       result.error = attributesError(path, errno);
       return result;
     }
-    result.attributes = ItemAttributes{typeOfMode(status.st_mode)};
+    result.attributes = ItemAttributes{
+        typeOfMode(status.st_mode),
+        FileIdentity{static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino)}};
     return result;
   }
 

@@ -1,8 +1,10 @@
 #include "install_location/copies/installed_copies.h"
 
+#include <algorithm>
 #include <unordered_set>
 
 #include "install_location/probe/bundle_facts.h"
+#include "install_location/probe/running_instances.h"
 #include "platform/path_string.h"
 
 namespace korvane::InstallLocationProbe {
@@ -39,7 +41,20 @@ ResultMap scanInstalledCopies(const PlatformServices& services,
 
   const std::unordered_set<std::string> siblings(runningSiblingPaths.begin(),
                                                  runningSiblingPaths.end());
+  // The items the siblings run from, to match a copy reached under another
+  // spelling of its folder (the system reports running bundles with links
+  // resolved). One lookup per distinct sibling, none without siblings.
+  std::vector<FileIdentity> siblingItems;
+  for (const std::string& sibling : siblings) {
+    if (auto identity = itemIdentity(services.fileSystem, sibling))
+      siblingItems.push_back(*identity);
+  }
+  const auto isSiblingItem = [&siblingItems](const std::optional<FileIdentity>& identity) {
+    return identity &&
+           std::find(siblingItems.begin(), siblingItems.end(), *identity) != siblingItems.end();
+  };
   std::unordered_set<std::string> listedPaths;  // standardized paths of the candidates
+  std::vector<FileIdentity> listedItems;        // and the items they name
   EncodableMap dirErrors;
   EncodableList candidates;
   EncodableList staleTemps;
@@ -60,15 +75,23 @@ ResultMap scanInstalledCopies(const PlatformServices& services,
       if (!name.ends_with(kBundleSuffix)) continue;
       std::string path = appendingPathComponent(folder, name);
       const AttributesResult attributes = services.fileSystem.attributesOfItem(path);
-      if (attributes.attributes && attributes.attributes->type == FileType::symbolicLink) continue;
-      if (!services.fileSystem.fileExists(path)) continue;
+      const std::optional<FileType> type =
+          attributes.attributes ? attributes.attributes->type : std::nullopt;
+      if (type == FileType::symbolicLink) continue;
+      // An item whose own attributes were read and that is no link exists:
+      // following links would find the same item, so only a failed read
+      // needs the existence test.
+      if (!type && !services.fileSystem.fileExists(path)) continue;
       const std::optional<PropertyListStrings> info = services.bundles.infoStrings(path);
       const std::optional<std::string> id = bundleIdFromInfo(info);
       if (!id || *id != myBundleId) continue;
 
       std::string standardized = standardizedPath(path);
-      const bool running = siblings.count(standardized) > 0;
+      const std::optional<FileIdentity> identity =
+          attributes.attributes ? attributes.attributes->identity : std::nullopt;
+      const bool running = siblings.count(standardized) > 0 || isSiblingItem(identity);
       listedPaths.insert(std::move(standardized));
+      if (identity) listedItems.push_back(*identity);
       EncodableMap candidate;
       candidate.reserve(6);
       candidate.emplace("path", std::move(path));
@@ -83,10 +106,13 @@ ResultMap scanInstalledCopies(const PlatformServices& services,
 
   bool otherInstanceRunning = false;
   for (const std::string& sibling : runningSiblingPaths) {
-    if (listedPaths.count(sibling) == 0) {
-      otherInstanceRunning = true;
-      break;
+    if (listedPaths.count(sibling) > 0) continue;
+    const std::optional<FileIdentity> item = itemIdentity(services.fileSystem, sibling);
+    if (item && std::find(listedItems.begin(), listedItems.end(), *item) != listedItems.end()) {
+      continue;
     }
+    otherInstanceRunning = true;
+    break;
   }
 
   ResultMap map;
