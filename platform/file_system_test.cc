@@ -203,6 +203,13 @@ TEST(FileSystem, ListingHoldsEveryNameButDotAndDotDot) {
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names,
             (std::vector<std::string>{".flc-move.1", ".hidden", "a.app", "dangling", "sub"}));
+  // A type the listing gives is the entry's own, as its attributes say.
+  ASSERT_TRUE(listing.types.empty() || listing.types.size() == listing.names->size());
+  for (size_t i = 0; i < listing.types.size(); ++i) {
+    if (!listing.types[i]) continue;
+    const std::string path = dir.file((*listing.names)[i]);
+    EXPECT_EQ(listing.types[i], realFileSystem().attributesOfItem(path).attributes->type) << path;
+  }
 
   auto empty = realFileSystem().contentsOfDirectory(dir.file("sub/../.flc-move.1"));
   ASSERT_TRUE(empty.names.has_value());

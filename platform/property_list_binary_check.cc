@@ -86,9 +86,34 @@ struct Frame {
   uint32_t bytes = 0;
 };
 
+// The checker's working memory, kept per thread between lists: a scan checks
+// thousands of small lists one after another. What a large list made it grow
+// to is given back afterwards.
+struct Scratch {
+  static constexpr size_t kKeptObjects = 4096;
+  std::vector<Measure> measures;
+  std::vector<Frame> stack;
+
+  void trim() {
+    if (measures.capacity() > kKeptObjects) std::vector<Measure>().swap(measures);
+    stack.clear();
+  }
+};
+
+Scratch& scratch() {
+  thread_local Scratch kept;
+  return kept;
+}
+
 class BinaryChecker {
  public:
-  explicit BinaryChecker(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+  explicit BinaryChecker(std::span<const uint8_t> bytes)
+      : bytes_(bytes), measures_(scratch().measures), stack_(scratch().stack) {
+    stack_.clear();
+  }
+  ~BinaryChecker() { scratch().trim(); }
+  BinaryChecker(const BinaryChecker&) = delete;
+  BinaryChecker& operator=(const BinaryChecker&) = delete;
 
   PropertyListCheck run() {
     if (PropertyListCheck c = readTrailer(); c != PropertyListCheck::ok) return c;
@@ -301,8 +326,8 @@ class BinaryChecker {
   uint64_t objectCount_ = 0;
   uint64_t topObject_ = 0;
   size_t tableAt_ = 0;
-  std::vector<Measure> measures_;
-  std::vector<Frame> stack_;
+  std::vector<Measure>& measures_;
+  std::vector<Frame>& stack_;
 };
 
 }  // namespace

@@ -43,6 +43,9 @@ struct MallocDeleter {
   void operator()(void* p) const { std::free(p); }
 };
 
+// The largest read buffer kept for the next file.
+constexpr size_t kKeptReadBytes = 64 * 1024;
+
 constexpr uint8_t kBinaryMagic[] = {'b', 'p', 'l', 'i', 's', 't', '0', '0'};
 constexpr uint8_t kBinaryPrefix[] = {'b', 'p', 'l', 'i', 's', 't'};
 constexpr uint8_t kUtf8ByteOrderMark[] = {0xEF, 0xBB, 0xBF};
@@ -52,16 +55,18 @@ bool startsWith(std::span<const uint8_t> bytes, std::span<const uint8_t> prefix)
          std::memcmp(bytes.data(), prefix.data(), prefix.size()) == 0;
 }
 
-// Reads the whole regular file behind `fd`; nullopt when it is larger than
+// Reads the whole regular file behind `fd` into `bytes` (whose memory is
+// reused); nullopt when it is larger than
 // the limit or a read fails. Reads at most one byte past the limit, so a file
 // that grows while it is read cannot make this read more. Once the size the
 // file had when it was opened has arrived, it stops without the extra read
 // that would only confirm the end (a file of reported size 0, as in /proc,
 // is read to its end).
-std::optional<std::vector<uint8_t>> readAll(int fd, off_t sizeHint) {
+std::optional<std::vector<uint8_t>> readAll(int fd, off_t sizeHint, std::vector<uint8_t> bytes) {
   constexpr size_t kCeiling = kMaxPropertyListBytes + 1;
   if (static_cast<size_t>(sizeHint) >= kCeiling) return std::nullopt;
-  std::vector<uint8_t> bytes(std::min<size_t>(static_cast<size_t>(sizeHint) + 1, kCeiling));
+  bytes.clear();
+  bytes.resize(std::min<size_t>(static_cast<size_t>(sizeHint) + 1, kCeiling));
   size_t filled = 0;
   for (;;) {
     if (filled == bytes.size()) {
@@ -103,8 +108,10 @@ struct UncutEntry {
 
 class UncutStrings {
  public:
-  // nullopt when the root is not a dictionary (unreadable anyway) or anything
-  // read lies out of bounds (which the check rules out before this runs).
+  // Entry i for every entry of the root dictionary, or none at all when no
+  // entry holds such a string; nullopt when the root is not a dictionary
+  // (unreadable anyway) or anything read lies out of bounds (which the check
+  // rules out before this runs).
   static std::optional<std::vector<UncutEntry>> read(std::span<const uint8_t> bytes) {
     UncutStrings list(bytes);
     return list.entries();
@@ -138,14 +145,21 @@ class UncutStrings {
     if (objectCount_ > bytes_.size() || tableAt_ > bytes_.size()) return std::nullopt;
     const std::optional<Head> root = head(top);
     if (!root || root->type != kTypeDictionary || root->count > bytes_.size()) return std::nullopt;
-    std::vector<UncutEntry> entries(root->count);
+    // Nearly every list holds no such string: it is found without
+    // allocating anything, and then nothing is kept.
+    std::vector<UncutEntry> entries;
     for (uint64_t i = 0; i < root->count; ++i) {
       const auto keyRef = readUnsigned(bytes_, root->bodyAt + i * refSize_, refSize_);
       const auto valueRef =
           readUnsigned(bytes_, root->bodyAt + (root->count + i) * refSize_, refSize_);
       if (!keyRef || !valueRef) return std::nullopt;
-      if (!stringWithNul(*keyRef, entries[i].key)) return std::nullopt;
-      if (!stringWithNul(*valueRef, entries[i].value)) return std::nullopt;
+      UncutEntry entry;
+      if (!stringWithNul(*keyRef, entry.key)) return std::nullopt;
+      if (!stringWithNul(*valueRef, entry.value)) return std::nullopt;
+      if (entry.key || entry.value) {
+        entries.resize(root->count);  // room for every entry, made once
+        entries[i] = std::move(entry);
+      }
     }
     return entries;
   }
@@ -198,11 +212,12 @@ class UncutStrings {
 std::optional<PropertyListStrings> parsePropertyListStrings(std::span<const uint8_t> bytes) {
   if (bytes.empty() || bytes.size() > kMaxPropertyListBytes) return std::nullopt;
   plist_t parsed = nullptr;
-  std::optional<std::vector<UncutEntry>> uncut;  // binary lists only
+  std::optional<std::vector<UncutEntry>> uncut;  // binary lists holding a NUL only
   if (startsWith(bytes, kBinaryMagic)) {
     if (checkBinaryPropertyList(bytes) != PropertyListCheck::ok) return std::nullopt;
     uncut = UncutStrings::read(bytes);
     if (!uncut) return std::nullopt;
+    if (uncut->empty()) uncut.reset();
     plist_from_bin(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()),
                    &parsed);
   } else if (startsWith(bytes, kBinaryPrefix)) {
@@ -235,15 +250,15 @@ std::optional<PropertyListStrings> parsePropertyListStrings(std::span<const uint
     }
     if (uncut && entry >= uncut->size()) return std::nullopt;
     const UncutEntry* file = uncut ? &(*uncut)[entry] : nullptr;
-    const std::string key = file && file->key ? *file->key : std::string(parsedKey.get());
+    std::string key = file && file->key ? *file->key : std::string(parsedKey.get());
     // A binary dictionary may repeat a key; as in XML, the last entry wins,
     // also when it is not a string.
     if (value != nullptr && plist_get_node_type(value) == PLIST_STRING) {
       uint64_t length = 0;
       const char* text = plist_get_string_ptr(value, &length);
-      strings[key] = file && file->value ? *file->value
-                     : text != nullptr   ? std::string(text, length)
-                                         : std::string();
+      strings.insert_or_assign(std::move(key), file && file->value ? *file->value
+                                               : text != nullptr   ? std::string(text, length)
+                                                                   : std::string());
     } else {
       strings.erase(key);
     }
@@ -264,9 +279,14 @@ std::optional<PropertyListStrings> readPropertyListStrings(const std::string& pa
   if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > kMaxPropertyListBytes) {
     return std::nullopt;
   }
-  std::optional<std::vector<uint8_t>> bytes = readAll(file.get(), status.st_size);
+  // An information list is a few KiB: it is read into memory kept per
+  // thread, one allocation fewer for each of the thousands a scan reads.
+  thread_local std::vector<uint8_t> kept;
+  std::optional<std::vector<uint8_t>> bytes = readAll(file.get(), status.st_size, std::move(kept));
   if (!bytes) return std::nullopt;
-  return parsePropertyListStrings(*bytes);
+  std::optional<PropertyListStrings> strings = parsePropertyListStrings(*bytes);
+  if (bytes->capacity() <= kKeptReadBytes) kept = std::move(*bytes);
+  return strings;
 }
 
 }  // namespace korvane

@@ -92,15 +92,13 @@ class FakeWorkspace final : public Workspace {
 // The real file system, with hooks to inject one fault at a time.
 class FaultyFileSystem final : public ForwardingFileSystem {
  public:
-  AttributesResult attributesOfItem(const std::string& path) override {
-    if (beforeAttributes) beforeAttributes(path);
-    return ForwardingFileSystem::attributesOfItem(path);
-  }
   DirectoryListing contentsOfDirectory(const std::string& path) override {
     if (listingFault && listingFault->first == path) {
-      return DirectoryListing{std::nullopt, listingFault->second};
+      return DirectoryListing{std::nullopt, {}, listingFault->second};
     }
-    return ForwardingFileSystem::contentsOfDirectory(path);
+    DirectoryListing listing = ForwardingFileSystem::contentsOfDirectory(path);
+    if (afterListing) afterListing(path);
+    return listing;
   }
   std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
                                                     const std::string& to) override {
@@ -114,8 +112,8 @@ class FaultyFileSystem final : public ForwardingFileSystem {
 
   // The listing of this folder fails with this error.
   std::optional<std::pair<std::string, FileError>> listingFault;
-  // Runs before each attributes read (e.g. to remove the entry).
-  std::function<void(const std::string&)> beforeAttributes;
+  // Runs once a folder has been listed (e.g. to remove an entry).
+  std::function<void(const std::string&)> afterListing;
   // Runs just before the move (e.g. to take the destination).
   std::function<void(const std::string&, const std::string&)> beforeMove;
   // Overrides the volume flag: a value, or nullopt inside for "cannot be read".

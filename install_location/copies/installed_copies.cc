@@ -67,31 +67,44 @@ ResultMap scanInstalledCopies(const PlatformServices& services,
       }
       continue;
     }
-    for (const std::string& name : *listing.names) {
+    const std::vector<std::string>& names = *listing.names;
+    const bool typesListed = listing.types.size() == names.size();
+    for (size_t entry = 0; entry < names.size(); ++entry) {
+      const std::string& name = names[entry];
       if (name.starts_with(kStagingPrefix)) {
         staleTemps.emplace_back(appendingPathComponent(folder, name));
         continue;
       }
       if (!name.ends_with(kBundleSuffix)) continue;
       std::string path = appendingPathComponent(folder, name);
-      const AttributesResult attributes = services.fileSystem.attributesOfItem(path);
-      const std::optional<FileType> type =
-          attributes.attributes ? attributes.attributes->type : std::nullopt;
+      // The entry's own attributes: its type as the listing gave it, else
+      // read; its identity only when a sibling may run from it.
+      std::optional<AttributesResult> attributes;
+      const auto readAttributes = [&]() -> const std::optional<ItemAttributes>& {
+        if (!attributes) attributes = services.fileSystem.attributesOfItem(path);
+        return attributes->attributes;
+      };
+      std::optional<FileType> type = typesListed ? listing.types[entry] : std::nullopt;
+      if (!type && readAttributes()) type = readAttributes()->type;
       if (type == FileType::symbolicLink) continue;
-      // An item whose own attributes were read and that is no link exists:
-      // following links would find the same item, so only a failed read
-      // needs the existence test.
+      // An item whose own type is known and that is no link exists:
+      // following links would find the same item, so only an item whose
+      // type could not be had needs the existence test.
       if (!type && !services.fileSystem.fileExists(path)) continue;
       const std::optional<PropertyListStrings> info = services.bundles.infoStrings(path);
-      const std::optional<std::string> id = bundleIdFromInfo(info);
-      if (!id || *id != myBundleId) continue;
+      if (!info) continue;
+      const auto id = info->find("CFBundleIdentifier");
+      if (id == info->end() || id->second != myBundleId) continue;
 
-      std::string standardized = standardizedPath(path);
-      const std::optional<FileIdentity> identity =
-          attributes.attributes ? attributes.attributes->identity : std::nullopt;
-      const bool running = siblings.count(standardized) > 0 || isSiblingItem(identity);
-      listedPaths.insert(std::move(standardized));
-      if (identity) listedItems.push_back(*identity);
+      bool running = false;
+      if (!siblings.empty()) {  // with no sibling, nothing is running
+        std::string standardized = standardizedPath(path);
+        const std::optional<FileIdentity> identity =
+            readAttributes() ? readAttributes()->identity : std::nullopt;
+        running = siblings.count(standardized) > 0 || isSiblingItem(identity);
+        listedPaths.insert(std::move(standardized));
+        if (identity) listedItems.push_back(*identity);
+      }
       EncodableMap candidate;
       candidate.reserve(6);
       candidate.emplace("path", std::move(path));

@@ -192,8 +192,8 @@ TEST_F(ScanTest, RealPermissionErrorOnAFolder) {
 TEST_F(ScanTest, EntryThatVanishesMidScanIsSkipped) {
   copyAt(system_ + "/Korvane.app");
   copyAt(system_ + "/Gone.app");
-  test_.fileSystem.beforeAttributes = [&](const std::string& path) {
-    if (path == system_ + "/Gone.app") std::filesystem::remove_all(path);
+  test_.fileSystem.afterListing = [&](const std::string& folder) {
+    if (folder == system_) std::filesystem::remove_all(system_ + "/Gone.app");
   };
   const ResultMap map = scan();
   ASSERT_EQ(list(map, "candidates").size(), 1u);
