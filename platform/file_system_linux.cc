@@ -42,29 +42,6 @@ FileError moveError(const std::string& from, const std::string& to, int error) {
                                 errnoCode(error).message()};
 }
 
-// The type a directory entry carries (d_type); nullopt when the file system
-// does not record it (DT_UNKNOWN).
-std::optional<FileType> typeOfEntry(unsigned char type) {
-  switch (type) {
-    case DT_DIR:
-      return FileType::directory;
-    case DT_REG:
-      return FileType::regular;
-    case DT_LNK:
-      return FileType::symbolicLink;
-    case DT_SOCK:
-      return FileType::socket;
-    case DT_CHR:
-      return FileType::characterSpecial;
-    case DT_BLK:
-      return FileType::blockSpecial;
-    case DT_FIFO:
-      return FileType::unknown;
-    default:
-      return std::nullopt;
-  }
-}
-
 FileType typeOfMode(mode_t mode) {
   switch (mode & S_IFMT) {
     case S_IFDIR:
@@ -153,7 +130,11 @@ class LinuxFileSystem final : public FileSystem {
       const std::string_view name(entry->d_name);
       if (name == "." || name == "..") continue;
       names.emplace_back(name);
-      listing.types.push_back(typeOfEntry(entry->d_type));
+      // The entry's type as its mode would have it; DT_UNKNOWN where the
+      // file system does not record it.
+      listing.types.push_back(entry->d_type == DT_UNKNOWN
+                                  ? std::nullopt
+                                  : std::optional<FileType>(typeOfMode(DTTOIF(entry->d_type))));
     }
     const int readError = errno;
     closedir(folder);

@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 
 #include "platform/bundle_paths.h"
 #include "platform/bundles.h"
+#include "platform/config_files.h"
 #include "platform/instance_announcement.h"
 #include "platform/path_string.h"
 #include "platform/proc_link.h"
@@ -155,32 +155,9 @@ std::optional<InstanceAnnouncement> thisInstanceAnnouncement() {
 
 std::error_code writeInstanceAnnouncement(const std::string& folder,
                                           const InstanceAnnouncement& announcement) {
-  const std::string text = encodeInstanceAnnouncement(announcement);
-  std::string name = ".";
-  name.append(instanceAnnouncementFileName(announcement.pid)).append(".XXXXXX");
-  std::string temporary = appendingPathComponent(folder, name);
-  const int fd = mkostemp(temporary.data(), O_CLOEXEC);  // mode 0600
-  if (fd < 0) return std::error_code(errno, std::generic_category());
-  size_t done = 0;
-  int error = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0) {
-    const std::string path =
-        appendingPathComponent(folder, instanceAnnouncementFileName(announcement.pid));
-    if (rename(temporary.c_str(), path.c_str()) == 0) return {};
-    error = errno;
-  }
-  unlink(temporary.c_str());
-  return std::error_code(error, std::generic_category());
+  auto failure = replaceFileAtomically(folder, instanceAnnouncementFileName(announcement.pid),
+                                       encodeInstanceAnnouncement(announcement), S_IRUSR | S_IWUSR);
+  return failure ? failure->code : std::error_code();
 }
 
 std::optional<InstanceAnnouncement> readInstanceAnnouncement(const std::string& path) {
