@@ -112,6 +112,8 @@ class BinaryChecker {
     stack_.clear();
   }
   ~BinaryChecker() { scratch().trim(); }
+  // After run(): whether a string it measured is 8-bit and holds a NUL.
+  bool asciiNul() const { return asciiNul_; }
   BinaryChecker(const BinaryChecker&) = delete;
   BinaryChecker& operator=(const BinaryChecker&) = delete;
 
@@ -270,6 +272,10 @@ class BinaryChecker {
     if (!readObject(index, object)) return PropertyListCheck::malformed;
     m.type = object.type;
     if (!object.container()) {
+      if (object.type == kTypeAsciiString && object.length > 0 &&
+          std::memchr(bytes_.data() + object.textAt, 0, object.length) != nullptr) {
+        asciiNul_ = true;
+      }
       m.state = Measure::done;
       m.nodes = 1;
       m.bytes = saturatingAdd(0, object.payload);
@@ -328,12 +334,16 @@ class BinaryChecker {
   size_t tableAt_ = 0;
   std::vector<Measure>& measures_;
   std::vector<Frame>& stack_;
+  bool asciiNul_ = false;  // an 8-bit string holds a NUL byte
 };
 
 }  // namespace
 
-PropertyListCheck checkBinaryPropertyList(std::span<const uint8_t> bytes) {
-  return BinaryChecker(bytes).run();
+PropertyListCheck checkBinaryPropertyList(std::span<const uint8_t> bytes, bool* asciiNul) {
+  BinaryChecker checker(bytes);
+  const PropertyListCheck result = checker.run();
+  if (asciiNul != nullptr) *asciiNul = checker.asciiNul();
+  return result;
 }
 
 }  // namespace korvane

@@ -47,8 +47,10 @@ enum class PropertyListCheck {
   cycle,         // an object that (indirectly) contains itself
 };
 
-// Checks a binary property list (the bytes start with "bplist00").
-PropertyListCheck checkBinaryPropertyList(std::span<const uint8_t> bytes);
+// Checks a binary property list (the bytes start with "bplist00"). When
+// `asciiNul` is given, it is set to whether an 8-bit string of the list holds
+// a NUL byte (which the parser would cut there).
+PropertyListCheck checkBinaryPropertyList(std::span<const uint8_t> bytes, bool* asciiNul = nullptr);
 
 // Checks an XML property list.
 PropertyListCheck checkXmlPropertyList(std::span<const uint8_t> bytes);

@@ -214,10 +214,13 @@ std::optional<PropertyListStrings> parsePropertyListStrings(std::span<const uint
   plist_t parsed = nullptr;
   std::optional<std::vector<UncutEntry>> uncut;  // binary lists holding a NUL only
   if (startsWith(bytes, kBinaryMagic)) {
-    if (checkBinaryPropertyList(bytes) != PropertyListCheck::ok) return std::nullopt;
-    uncut = UncutStrings::read(bytes);
-    if (!uncut) return std::nullopt;
-    if (uncut->empty()) uncut.reset();
+    bool asciiNul = false;
+    if (checkBinaryPropertyList(bytes, &asciiNul) != PropertyListCheck::ok) return std::nullopt;
+    if (asciiNul) {
+      uncut = UncutStrings::read(bytes);
+      if (!uncut) return std::nullopt;
+      if (uncut->empty()) uncut.reset();
+    }
     plist_from_bin(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()),
                    &parsed);
   } else if (startsWith(bytes, kBinaryPrefix)) {
