@@ -92,6 +92,14 @@ class FakeWorkspace final : public Workspace {
 // The real file system, with hooks to inject one fault at a time.
 class FaultyFileSystem final : public ForwardingFileSystem {
  public:
+  bool fileExists(const std::string& path) override {
+    ++existenceTests;
+    return ForwardingFileSystem::fileExists(path);
+  }
+  AttributesResult attributesOfItem(const std::string& path) override {
+    ++attributeReads;
+    return ForwardingFileSystem::attributesOfItem(path);
+  }
   DirectoryListing contentsOfDirectory(const std::string& path) override {
     if (listingFault && listingFault->first == path) {
       return DirectoryListing{std::nullopt, {}, listingFault->second};
@@ -112,6 +120,9 @@ class FaultyFileSystem final : public ForwardingFileSystem {
 
   // The listing of this folder fails with this error.
   std::optional<std::pair<std::string, FileError>> listingFault;
+  // How often each was asked (the worker queue asks too).
+  std::atomic<int> existenceTests{0};
+  std::atomic<int> attributeReads{0};
   // Runs once a folder has been listed (e.g. to remove an entry).
   std::function<void(const std::string&)> afterListing;
   // Runs just before the move (e.g. to take the destination).

@@ -201,6 +201,23 @@ TEST_F(ScanTest, EntryThatVanishesMidScanIsSkipped) {
             system_ + "/Korvane.app");
 }
 
+// Catches the scan looking at an entry more often than it must: with the
+// types the listing gives and no running sibling, a bundle costs one read of
+// its information list and no attribute read or existence test.
+TEST_F(ScanTest, EachBundleIsReadOnce) {
+  copyAt(system_ + "/Korvane.app");
+  ASSERT_TRUE(testing::makeBundle(system_ + "/Other.app", testing::bundleInfo("com.other", "1")));
+  std::ofstream(system_ + "/notes.txt") << "x";
+  int unknownTypes = 0;
+  for (const auto& type : realFileSystem().contentsOfDirectory(system_).types) {
+    unknownTypes += type ? 0 : 1;
+  }
+  ASSERT_EQ(list(scan(), "candidates").size(), 1u);
+  EXPECT_EQ(test_.bundles.infoReads, 2);
+  EXPECT_LE(test_.fileSystem.attributeReads, unknownTypes);
+  EXPECT_LE(test_.fileSystem.existenceTests, unknownTypes);
+}
+
 // Catches a hostile Info.plist stalling or crashing the scan.
 TEST_F(ScanTest, HostileInfoFilesAreSkipped) {
   std::filesystem::create_directories(system_ + "/Fifo.app/Contents");
