@@ -3,16 +3,24 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/embedding/standard_method_codec.h"
@@ -29,14 +37,33 @@ using namespace std::chrono_literals;
 // A running `korvane`, its standard output and error captured.
 class HostProcess {
  public:
+  // How the host is started, beyond its arguments.
+  struct Options {
+    std::string binary = KORVANE_HOST_BINARY;
+    std::optional<rlim_t> maxDescriptors;  // its RLIMIT_NOFILE
+    std::string errorFile;                 // standard error to this file, not a pipe
+  };
+
   explicit HostProcess(const std::vector<std::string>& args,
-                       std::string binary = KORVANE_HOST_BINARY) {
+                       std::string binary = KORVANE_HOST_BINARY)
+      : HostProcess(args, Options{std::move(binary), std::nullopt, {}}) {}
+
+  HostProcess(const std::vector<std::string>& args, Options options) {
+    std::string& binary = options.binary;
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;
     pid_ = fork();
     if (pid_ == 0) {
       dup2(out[1], STDOUT_FILENO);
       dup2(err[1], STDERR_FILENO);
+      if (!options.errorFile.empty()) {
+        const int file = open(options.errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        dup2(file, STDERR_FILENO);
+      }
+      if (options.maxDescriptors) {
+        const rlimit limit{*options.maxDescriptors, *options.maxDescriptors};
+        if (setrlimit(RLIMIT_NOFILE, &limit) != 0) _exit(126);
+      }
       close(out[0]);
       close(err[0]);
       std::vector<char*> argv;
@@ -233,6 +260,89 @@ TEST_F(HostProcessTest, ThousandsOfMixedCallsEachGetExactlyOneReply) {
   for (const auto& [id, count] : seen) ASSERT_EQ(count, 1) << "id " << id;
 }
 
+// The resident memory of process `pid`, in KiB; 0 when it cannot be read.
+long residentKiB(pid_t pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+  }
+  return 0;
+}
+
+// Catches a host that buffers replies without bound for a client that sends
+// calls and never reads them, one that keeps its other connections waiting
+// meanwhile, and one that loses or repeats those calls' replies once the
+// client reads again.
+TEST_F(HostProcessTest, ClientThatNeverReadsCannotGrowTheHost) {
+  ASSERT_FALSE(ready_.empty());
+  const std::string channel = "macos_install_location";
+  const std::vector<uint8_t> call = encodeCall("revealInFinder", {});
+  testing::InterfaceTestClient other(socket_);
+  ASSERT_TRUE(other.sendMessage(1, channel, call));
+  ASSERT_TRUE(other.awaitReplyWithoutLoop(1, 10s));
+  const long before = residentKiB(host_->pid());
+  ASSERT_GT(before, 0);
+
+  // A million calls, far more than the host may hold replies for.
+  constexpr uint32_t kBatch = 4096, kCalls = 1'000'000;
+  std::vector<uint8_t> batch;
+  for (uint32_t id = 0; id < kBatch; ++id) {
+    const auto frame = *encodeMessageFrame(id, channel, call);
+    batch.insert(batch.end(), frame.begin(), frame.end());
+  }
+  const size_t frameSize = batch.size() / kBatch;
+  testing::InterfaceTestClient flood(socket_);
+  ASSERT_TRUE(flood.connected());
+  size_t sent = 0;
+  const auto deadline = std::chrono::steady_clock::now() + 30s;
+  while (sent < size_t{kCalls} * frameSize && std::chrono::steady_clock::now() < deadline) {
+    const auto rest = std::span(batch).subspan(sent % batch.size());
+    const size_t n = flood.sendWithin(rest, 2s);
+    sent += n;
+    if (n < rest.size()) break;  // nothing taken for two seconds: the host stopped reading
+  }
+  std::vector<std::chrono::microseconds> latencies;
+  for (uint32_t id = 2; id < 22; ++id) {
+    sent += flood.sendWithin(std::span(batch).subspan(sent % batch.size()), 0ms);  // still at it
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(other.sendMessage(id, channel, call));
+    ASSERT_TRUE(other.awaitReplyWithoutLoop(id, 10s));
+    latencies.push_back(std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - start));
+  }
+  const long growth = residentKiB(host_->pid()) - before;
+  std::sort(latencies.begin(), latencies.end());
+  RecordProperty("calls_taken", std::to_string(sent / frameSize));
+  RecordProperty("resident_growth_kib", std::to_string(growth));
+  RecordProperty("median_latency_us", std::to_string(latencies[latencies.size() / 2].count()));
+  EXPECT_LT(sent, size_t{kCalls} * frameSize) << "the host never stopped reading";
+  EXPECT_LT(growth, 32 * 1024) << "KiB, after " << sent / frameSize << " calls";
+  EXPECT_LT(latencies[latencies.size() / 2], 50ms);
+
+  // Once it reads, the rest of its last frame goes out and every call is answered once.
+  const size_t calls = (sent + frameSize - 1) / frameSize;
+  while (sent % frameSize != 0) {
+    sent += flood.sendWithin(
+        std::span(batch).subspan(sent % batch.size(), frameSize - sent % frameSize), 10ms);
+    flood.awaitReplies(0, 10ms);  // takes the replies that have come, so the host reads again
+  }
+  const auto& replies = flood.awaitReplies(calls, 60s);
+  ASSERT_EQ(replies.size(), calls);
+  std::vector<int> seen(kBatch);
+  const auto yes = StandardMethodCodec::instance().encodeSuccessEnvelope(EncodableValue(true));
+  for (const auto& reply : replies) {
+    ASSERT_LT(reply.id, kBatch);
+    ++seen[reply.id];
+    ASSERT_EQ(reply.payload, yes);
+  }
+  size_t wrong = 0;
+  for (uint32_t id = 0; id < kBatch; ++id) {
+    wrong += seen[id] != static_cast<int>(calls / kBatch + (id < calls % kBatch ? 1 : 0));
+  }
+  EXPECT_EQ(wrong, 0u) << "ids answered other than once per call";
+}
+
 // Catches the install-location operations not wired into the running host, or
 // answers that differ on the wire from what the operations return.
 TEST_F(HostProcessTest, AnswersTheQueuedOperations) {
@@ -324,6 +434,60 @@ TEST(HostFromBundle, LaunchAtStartupWritesAndRemovesTheAutostartEntry) {
             codec.encodeSuccessEnvelope(EncodableValue()));
   EXPECT_NE(stat(entry.c_str(), &st), 0);
   EXPECT_EQ(ask("launchAtStartupIsEnabled", {}), codec.encodeSuccessEnvelope(false));
+}
+
+// CPU time the process has used (user and system), in clock ticks.
+long cpuTicks(pid_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::string text((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+  std::istringstream fields(text.substr(text.rfind(')') + 2));
+  std::string field;
+  long user = 0, system = 0;
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i == 14) user = std::stol(field);
+    if (i == 15) system = std::stol(field);
+  }
+  return user + system;
+}
+
+// Catches a host that spins or floods its log when it runs out of
+// descriptors (a limit of 64 and 100 idle connections), and one that does not
+// serve a new client once the idle ones have gone.
+TEST_F(HostProcessTest, OutOfDescriptorsTheHostWaitsQuietly) {
+  const std::string socket = dir_.file("low.sock");
+  const std::string log = dir_.file("low.log");
+  HostProcess host({"--interface-socket", socket},
+                   HostProcess::Options{KORVANE_HOST_BINARY, rlim_t{64}, log});
+  ASSERT_EQ(host.readLine(), "interface-socket=" + socket + "\n");
+  std::vector<int> idle;
+  for (int i = 0; i < 100; ++i) {
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socket.c_str());
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << i;
+    idle.push_back(fd);
+  }
+  std::this_thread::sleep_for(500ms);  // the host takes what it can
+  const long before = cpuTicks(host.pid());
+  std::this_thread::sleep_for(3s);
+  const long used = cpuTicks(host.pid()) - before;
+  RecordProperty("cpu_ticks_in_3s", std::to_string(used));
+  EXPECT_LE(used, sysconf(_SC_CLK_TCK) / 5) << "ticks of CPU in 3 s";
+
+  for (const int fd : idle) close(fd);
+  testing::InterfaceTestClient client(socket);
+  ASSERT_TRUE(client.connected());
+  ASSERT_TRUE(client.sendMessage(1, "macos_install_location", encodeCall("revealInFinder", {})));
+  EXPECT_TRUE(client.awaitReplyWithoutLoop(1, 1s)) << "no answer within a second";
+
+  kill(host.pid(), SIGTERM);
+  EXPECT_EQ(host.wait(), 0);
+  std::ifstream written(log);
+  const std::string text((std::istreambuf_iterator<char>(written)),
+                         std::istreambuf_iterator<char>());
+  RecordProperty("log_bytes", std::to_string(text.size()));
+  EXPECT_LE(std::count(text.begin(), text.end(), '\n'), 4) << text.substr(0, 2000);
 }
 
 }  // namespace

@@ -253,8 +253,10 @@ class InstanceEndpointServer::Impl {
   void accept(GSocketConnection* connection) {
     KORVANE_ASSERT_MAIN_THREAD();
     auto accepted = std::make_shared<LineConnection>(
-        connection, handler_, logger_,
-        [this](LineConnection& closed) { connections_.erase(&closed); });
+        connection, handler_, logger_, [this](LineConnection& closed) {
+          connections_.erase(&closed);
+          service_.connectionClosed();  // its descriptor is free again
+        });
     connections_.emplace(accepted.get(), accepted);
     accepted->start();
   }

@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -34,6 +35,48 @@ bool InterfaceTestClient::sendBytes(const std::vector<uint8_t>& bytes) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+size_t InterfaceTestClient::sendWithin(std::span<const uint8_t> bytes,
+                                       std::chrono::milliseconds timeout) {
+  using Clock = std::chrono::steady_clock;
+  auto deadline = Clock::now() + timeout;
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n =
+        send(fd_, bytes.data() + done, bytes.size() - done, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      deadline = Clock::now() + timeout;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) break;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    // Polled briefly and sent again: a stream socket reports room only once
+    // most of its buffer is free, while a send may go through before that.
+    pollfd writable{fd_, POLLOUT, 0};
+    poll(&writable, 1, static_cast<int>(std::min<int64_t>(left.count(), 10)));
+  }
+  return done;
+}
+
+bool InterfaceTestClient::awaitReplyWithoutLoop(uint32_t id, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  size_t checked = 0;
+  for (;;) {
+    drain();
+    for (; checked < replies_.size(); ++checked) {
+      if (replies_[checked].id == id) return true;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (hostClosed_ || left.count() <= 0) return false;
+    pollfd readable{fd_, POLLIN, 0};
+    poll(&readable, 1, static_cast<int>(left.count()) + 1);
+  }
 }
 
 bool InterfaceTestClient::sendMessage(uint32_t id, std::string_view channel,

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -40,6 +41,13 @@ class InterfaceTestClient {
       size_t count, std::chrono::milliseconds timeout = std::chrono::seconds(10));
   // Runs the main loop until the host closes the connection; false on timeout.
   bool awaitClosedByHost(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+  // Writes `bytes` without running the main loop, until all of them went or
+  // the socket has taken nothing for `timeout`; returns how many bytes went.
+  size_t sendWithin(std::span<const uint8_t> bytes, std::chrono::milliseconds timeout);
+  // Waits for the reply with id `id` without running the main loop (for a
+  // host in another process); false after `timeout`.
+  bool awaitReplyWithoutLoop(uint32_t id, std::chrono::milliseconds timeout);
 
   // Shuts down this end's sending side; replies can still be read.
   void shutdownSending();

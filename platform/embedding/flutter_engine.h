@@ -38,12 +38,21 @@ struct EngineStartError {
   std::string message;  // one line for the user, naming the path and the reason
 };
 
-// Bounds on what one connection may hold before the engine stops reading
-// from it; reading resumes once it is back under half of each. Unsent bytes
-// count the host's own messages as well as replies.
+// Bounds on what one connection may make the host hold. Past maxQueuedBytes
+// or maxCallsInFlight the engine stops reading from the connection, and reads
+// again once it is back under half of each; the calls it sent are answered as
+// usual once it reads its replies. A host message is not sent to a connection
+// whose queue is past maxQueuedBytes or that already owes
+// maxAwaitedHostReplies answers: that connection counts as answering it empty.
 struct InterfaceConnectionLimits {
-  size_t maxUnsentReplyBytes = 64 * 1024 * 1024;
+  // The write queue (replies and host messages not written yet), each frame
+  // counted as the memory it takes: its buffer as allocated plus the queue's
+  // own bookkeeping, so that many small replies count what they cost.
+  size_t maxQueuedBytes = 4 * 1024 * 1024;
+  // Calls read and not replied to yet.
   size_t maxCallsInFlight = 4096;
+  // Host messages sent and not answered yet.
+  size_t maxAwaitedHostReplies = 1024;
 };
 
 class FlutterEngine {

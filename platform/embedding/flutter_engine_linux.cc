@@ -69,8 +69,10 @@ class FlutterEngine::Server {
   void accept(GSocketConnection* connection) {
     KORVANE_ASSERT_MAIN_THREAD();
     auto accepted = std::make_shared<InterfaceConnection>(
-        connection, messenger_, logger_, limits_,
-        [this](InterfaceConnection& closed) { connections_.erase(&closed); });
+        connection, messenger_, logger_, limits_, [this](InterfaceConnection& closed) {
+          connections_.erase(&closed);
+          service_.connectionClosed();  // its descriptor is free again
+        });
     connections_.emplace(accepted.get(), accepted);
     accepted->start();
   }

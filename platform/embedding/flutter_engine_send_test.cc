@@ -284,10 +284,12 @@ TEST_F(FlutterEngineSendTest, HostMessageQueuesBehindAPartlyWrittenReply) {
   EXPECT_EQ(client.frames()[1].payload, Bytes{7});
 }
 
-// Catches host messages left out of the bound on unsent bytes, so a client
-// that does not read would make the host buffer without limit.
-TEST_F(FlutterEngineSendTest, UnsentHostMessagesPauseReading) {
-  FlutterEngine limited(logger, InterfaceConnectionLimits{2 * 1024 * 1024, 4096});
+// Catches host messages queued without bound for a client that does not read
+// them (or left out of the write queue's bound on reading), messages past the
+// bound waited on forever or logged each time, and a client that is not sent
+// host messages any more once it reads again.
+TEST_F(FlutterEngineSendTest, HostMessagesPastTheQueueBoundAreAnsweredEmpty) {
+  FlutterEngine limited(logger, InterfaceConnectionLimits{.maxQueuedBytes = 2 * 1024 * 1024});
   const std::string limitedPath = dir.file("limited.sock");
   ASSERT_FALSE(limited.start(limitedPath).has_value());
   int calls = 0;
@@ -297,13 +299,68 @@ TEST_F(FlutterEngineSendTest, UnsentHostMessagesPauseReading) {
   });
   InterfaceTestClient client(limitedPath);
   ASSERT_TRUE(runMainLoopUntil([&] { return limited.connectionCount() == 1; }));
-  for (int i = 0; i < 4; ++i) limited.binaryMessenger().send("ui", Bytes(1024 * 1024));
+  std::vector<std::shared_ptr<ReplyRecord>> records;
+  for (uint8_t i = 0; i < 6; ++i) {
+    records.push_back(sendRecorded(limited.binaryMessenger(), "ui", Bytes(1024 * 1024, i)));
+  }
   ASSERT_TRUE(client.sendMessage(1, "count", {}));
+  ASSERT_TRUE(runMainLoopUntil([&] { return records.back()->calls == 1; }));
   runMainLoopFor(50ms);
-  EXPECT_EQ(calls, 0);  // about 3 MiB unsent: paused
-  EXPECT_EQ(client.awaitHostMessages(4).size(), 4u);
+  EXPECT_EQ(calls, 0);  // the queue is past its bound: not read
+  size_t queued = 0;
+  for (const auto& record : records) {
+    if (record->calls == 0) {
+      ++queued;
+    } else {
+      EXPECT_TRUE(record->payload.empty());
+    }
+  }
+  EXPECT_LE(queued, 3u) << "6 MiB of messages against a bound of 2 MiB";
+  EXPECT_EQ(logger.lines(),
+            std::vector<std::string>{"interface connection: host messages are answered empty for a "
+                                     "connection that is not reading or answering them"});
+
+  // Reading what was queued lets its call in, and host messages reach it again.
+  const auto& messages = client.awaitHostMessages(queued);
+  ASSERT_EQ(messages.size(), queued);
+  for (size_t i = 0; i < queued; ++i) EXPECT_EQ(messages[i].payload[0], i);
   ASSERT_EQ(client.awaitReplies(1).size(), 1u);
   EXPECT_EQ(calls, 1);
+  const auto later = sendRecorded(limited.binaryMessenger(), "ui", {9});
+  ASSERT_EQ(client.awaitHostMessages(queued + 1).size(), queued + 1);
+  ASSERT_TRUE(client.sendHostReply(client.hostMessages().back().id, {8}));
+  ASSERT_TRUE(runMainLoopUntil([&] { return later->calls == 1; }));
+  EXPECT_EQ(later->payload, Bytes{8});
+}
+
+// Catches answers owed by a client that reads host messages but never answers
+// them piling up without bound, and a message past that bound waited on
+// forever instead of answered empty.
+TEST_F(FlutterEngineSendTest, HostMessagesPastTheAwaitedBoundAreAnsweredEmpty) {
+  FlutterEngine limited(logger, InterfaceConnectionLimits{.maxAwaitedHostReplies = 2});
+  const std::string limitedPath = dir.file("limited.sock");
+  ASSERT_FALSE(limited.start(limitedPath).has_value());
+  InterfaceTestClient client(limitedPath);
+  ASSERT_TRUE(runMainLoopUntil([&] { return limited.connectionCount() == 1; }));
+  std::vector<std::shared_ptr<ReplyRecord>> records;
+  for (uint8_t i = 0; i < 3; ++i) {
+    records.push_back(sendRecorded(limited.binaryMessenger(), "ui", {i}));
+  }
+  ASSERT_TRUE(runMainLoopUntil([&] { return records[2]->calls == 1; }));
+  EXPECT_TRUE(records[2]->payload.empty());
+  ASSERT_EQ(client.awaitHostMessages(2).size(), 2u);
+  runMainLoopFor(30ms);
+  EXPECT_EQ(client.hostMessages().size(), 2u);  // the third was not sent
+  EXPECT_EQ(records[0]->calls + records[1]->calls, 0);
+
+  // An answer makes room for the next message.
+  ASSERT_TRUE(client.sendHostReply(client.hostMessages()[0].id, {5}));
+  ASSERT_TRUE(runMainLoopUntil([&] { return records[0]->calls == 1; }));
+  EXPECT_EQ(records[0]->payload, Bytes{5});
+  const auto later = sendRecorded(limited.binaryMessenger(), "ui", {3});
+  ASSERT_EQ(client.awaitHostMessages(3).size(), 3u);
+  EXPECT_EQ(client.hostMessages()[2].payload, Bytes{3});
+  EXPECT_EQ(later->calls, 0);
 }
 
 struct InvokeCase {

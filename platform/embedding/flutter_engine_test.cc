@@ -222,7 +222,7 @@ TEST_F(FlutterEngineTest, RepliesStillReachAPeerThatFinishedSending) {
 // Catches a host that keeps reading calls while it cannot keep up with them,
 // and one that never resumes.
 TEST_F(FlutterEngineTest, StopsReadingWhileTooManyCallsAreInFlight) {
-  FlutterEngine limited(logger, InterfaceConnectionLimits{64 * 1024 * 1024, 2});
+  FlutterEngine limited(logger, InterfaceConnectionLimits{.maxCallsInFlight = 2});
   ASSERT_FALSE(limited.start(path).has_value());
   std::vector<BinaryReply> held;
   limited.binaryMessenger().setMessageHandler(
@@ -244,7 +244,7 @@ TEST_F(FlutterEngineTest, StopsReadingWhileTooManyCallsAreInFlight) {
 // Catches unbounded buffering of replies to a peer that does not read them,
 // replies sent out of order, and a host that does not resume once they drain.
 TEST_F(FlutterEngineTest, StopsReadingWhileUnsentRepliesExceedTheBound) {
-  FlutterEngine limited(logger, InterfaceConnectionLimits{2 * 1024 * 1024, 4096});
+  FlutterEngine limited(logger, InterfaceConnectionLimits{.maxQueuedBytes = 2 * 1024 * 1024});
   ASSERT_FALSE(limited.start(path).has_value());
   int calls = 0;
   limited.binaryMessenger().setMessageHandler("big", [&](Bytes message, BinaryReply reply) {

@@ -5,6 +5,12 @@
 // them (kind 4) are matched by id, and those still awaited when the
 // connection closes or its peer stops sending count as empty answers.
 //
+// What a peer can make the host hold is bounded (InterfaceConnectionLimits):
+// while the write queue is past its bound, counted in the memory its frames
+// take, or too many calls are in flight, the connection is not read; a host
+// message it cannot take (queue past the bound, or too many answers owed) is
+// not sent to it and counts as answered empty.
+//
 // Thread: main thread only. Internal to the engine (flutter_engine_linux.cc).
 #pragma once
 
@@ -52,7 +58,9 @@ class InterfaceConnection : public std::enable_shared_from_this<InterfaceConnect
   bool takesHostMessages() const { return !closed_ && !peerFinished_; }
   // Queues `frame`, a whole kind-3 frame with id `id`, behind what is already
   // queued. `reply` gets this connection's answer: the payload of the kind-4
-  // frame with that id, or empty when the connection cannot answer.
+  // frame with that id, or empty when the connection cannot answer. Past the
+  // limits (the queue over maxQueuedBytes, or maxAwaitedHostReplies answers
+  // owed) the frame is not sent and the answer is empty at once.
   void sendHostMessage(uint32_t id, std::vector<uint8_t> frame,
                        std::shared_ptr<HostMessageReply> reply);
 
@@ -61,6 +69,8 @@ class InterfaceConnection : public std::enable_shared_from_this<InterfaceConnect
   void handleWritable();
 
  private:
+  // malloc's header of the payload's buffer and the queue's spare room, roughly.
+  static constexpr size_t kAllocationOverhead = 32;
   // A frame to write: a reply's header and payload, or a whole host message
   // (no header).
   struct Outgoing {
@@ -69,6 +79,8 @@ class InterfaceConnection : public std::enable_shared_from_this<InterfaceConnect
     std::vector<uint8_t> payload;
     size_t written = 0;  // of header and payload together
     size_t size() const { return headerSize + payload.size(); }
+    // What the frame holds in memory while queued.
+    size_t cost() const { return sizeof(Outgoing) + kAllocationOverhead + payload.capacity(); }
   };
 
   void dispatch(InterfaceFrame& frame);
@@ -93,12 +105,13 @@ class InterfaceConnection : public std::enable_shared_from_this<InterfaceConnect
   std::vector<InterfaceFrame> frames_;
   std::deque<Outgoing> outgoing_;
   std::unordered_map<uint32_t, std::shared_ptr<HostMessageReply>> awaitedHostReplies_;
-  size_t unsentBytes_ = 0;
+  size_t queuedBytes_ = 0;  // the cost() of every frame in outgoing_
   size_t callsInFlight_ = 0;
   GSource* readSource_ = nullptr;
   GSource* writeSource_ = nullptr;
   bool peerFinished_ = false;  // end of stream read; replies still owed are sent
   bool closed_ = false;
+  bool refusingHostMessages_ = false;  // logged once until it takes one again
 };
 
 }  // namespace korvane

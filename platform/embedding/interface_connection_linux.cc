@@ -120,7 +120,7 @@ void InterfaceConnection::close() {
   unwatch(writeSource_);
   g_io_stream_close(G_IO_STREAM(connection_), nullptr, nullptr);
   outgoing_.clear();
-  unsentBytes_ = 0;
+  queuedBytes_ = 0;
   answerHostMessagesEmpty();
 }
 
@@ -212,6 +212,19 @@ void InterfaceConnection::sendHostMessage(uint32_t id, std::vector<uint8_t> fram
     reply->answer({});
     return;
   }
+  if (queuedBytes_ > limits_.maxQueuedBytes ||
+      awaitedHostReplies_.size() >= limits_.maxAwaitedHostReplies) {
+    // A peer that does not read or answer them is not sent more to hold.
+    if (!refusingHostMessages_) {
+      logger_.log(
+          "interface connection: host messages are answered empty for a connection "
+          "that is not reading or answering them");
+    }
+    refusingHostMessages_ = true;
+    reply->answer({});
+    return;
+  }
+  refusingHostMessages_ = false;
   const auto keep = shared_from_this();
   // An id still awaited from 2^32 messages ago will not be answered any more.
   auto& awaited = awaitedHostReplies_[id];
@@ -241,7 +254,7 @@ void InterfaceConnection::answerHostMessagesEmpty() {
 }
 
 void InterfaceConnection::queue(Outgoing frame) {
-  unsentBytes_ += frame.size();
+  queuedBytes_ += frame.cost();
   outgoing_.push_back(std::move(frame));
   // With a write source armed the socket is full: the queue waits for it.
   if (writeSource_ == nullptr) flush();
@@ -287,7 +300,6 @@ void InterfaceConnection::flush() {
       return;
     }
     size_t done = static_cast<size_t>(sent);
-    unsentBytes_ -= done;
     while (done > 0) {
       Outgoing& front = outgoing_.front();
       const size_t left = front.size() - front.written;
@@ -296,6 +308,7 @@ void InterfaceConnection::flush() {
         break;
       }
       done -= left;
+      queuedBytes_ -= front.cost();
       outgoing_.pop_front();
     }
   }
@@ -304,14 +317,15 @@ void InterfaceConnection::flush() {
 
 void InterfaceConnection::updateReading() {
   if (closed_ || peerFinished_) return;
+  // Checked after each read: one read's calls (64 KiB of them) may go past the bound.
   const bool overloaded =
-      unsentBytes_ > limits_.maxUnsentReplyBytes || callsInFlight_ >= limits_.maxCallsInFlight;
+      queuedBytes_ > limits_.maxQueuedBytes || callsInFlight_ >= limits_.maxCallsInFlight;
   if (readSource_ != nullptr) {
     if (overloaded) unwatch(readSource_);
     return;
   }
-  const bool drained = unsentBytes_ <= limits_.maxUnsentReplyBytes / 2 &&
-                       callsInFlight_ <= limits_.maxCallsInFlight / 2;
+  const bool drained =
+      queuedBytes_ <= limits_.maxQueuedBytes / 2 && callsInFlight_ <= limits_.maxCallsInFlight / 2;
   if (drained) readSource_ = watchSocket(socket_, G_IO_IN, onReadable, this);
 }
 

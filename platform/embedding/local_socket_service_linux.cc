@@ -1,12 +1,27 @@
 #include "platform/embedding/local_socket_service_linux.h"
 
+#include <fcntl.h>
 #include <gio/gio.h>
+#include <glib-unix.h>
+#include <sys/socket.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/embedding/interface_socket_file.h"
 #include "platform/main_thread.h"
 
 namespace korvane {
+namespace {
+
+// Connections taken per wake-up before other sources get their turn.
+constexpr int kAcceptsPerWake = 32;
+
+std::string errorText(int error) {
+  return std::error_code(error, std::generic_category()).message();
+}
+
+}  // namespace
 
 LocalSocketService::LocalSocketService(Logger& logger, std::string socketName,
                                        std::string connectionName)
@@ -15,12 +30,9 @@ LocalSocketService::LocalSocketService(Logger& logger, std::string socketName,
       connectionName_(std::move(connectionName)) {}
 
 LocalSocketService::~LocalSocketService() {
-  if (service_ != nullptr) {
-    g_signal_handlers_disconnect_by_data(service_, this);
-    g_socket_service_stop(service_);
-    g_socket_listener_close(G_SOCKET_LISTENER(service_));
-    g_object_unref(service_);
-  }
+  if (watch_ != 0) g_source_remove(watch_);
+  if (retry_ != 0) g_source_remove(retry_);
+  if (fd_ >= 0) close(fd_);
   if (!path_.empty()) removeInterfaceSocketFile(path_, device_, inode_);
 }
 
@@ -32,60 +44,93 @@ std::optional<LocalSocketService::Failure> LocalSocketService::listen(const std:
   path_ = path;
   device_ = listening.device;
   inode_ = listening.inode;
+  fd_ = listening.fd;
+  // Accepting must never wait: a client that gave up leaves nothing to take.
+  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   accept_ = std::move(accept);
-
-  GError* error = nullptr;
-  GSocket* socket = g_socket_new_from_fd(listening.fd, &error);
-  if (socket == nullptr) {
-    close(listening.fd);
-    return glibFailure(error);
-  }
-  service_ = g_socket_service_new();
-  const bool added =
-      g_socket_listener_add_socket(G_SOCKET_LISTENER(service_), socket, nullptr, &error);
-  g_object_unref(socket);
-  if (!added) return glibFailure(error);
-  g_signal_connect(service_, "incoming", G_CALLBACK(onIncoming), this);
-  g_socket_service_start(service_);
+  watch();
   return std::nullopt;
 }
 
-int LocalSocketService::onIncoming(GSocketService*, GSocketConnection* connection, GObject*,
-                                   void* self) {
-  static_cast<LocalSocketService*>(self)->accept(connection);
-  return TRUE;
+void LocalSocketService::connectionClosed() {
+  KORVANE_ASSERT_MAIN_THREAD();
+  if (watch_ != 0 || fd_ < 0) return;  // not paused
+  if (retry_ != 0) g_source_remove(retry_);
+  retry_ = 0;
+  watch();
 }
 
-void LocalSocketService::accept(GSocketConnection* connection) {
+void LocalSocketService::watch() {
+  watch_ = g_unix_fd_add(fd_, G_IO_IN, reinterpret_cast<GUnixFDSourceFunc>(&onAcceptable), this);
+}
+
+int LocalSocketService::onAcceptable(int, unsigned, void* self) {
+  static_cast<LocalSocketService*>(self)->acceptWaiting();
+  return G_SOURCE_CONTINUE;
+}
+
+int LocalSocketService::onRetry(void* self) {
+  auto* service = static_cast<LocalSocketService*>(self);
+  service->retry_ = 0;
+  service->watch();
+  return G_SOURCE_REMOVE;
+}
+
+void LocalSocketService::acceptWaiting() {
   KORVANE_ASSERT_MAIN_THREAD();
-  GError* error = nullptr;
-  GCredentials* credentials =
-      g_socket_get_credentials(g_socket_connection_get_socket(connection), &error);
-  bool known = false;
-  uid_t peer = 0;
-  if (credentials != nullptr) {
-    peer = g_credentials_get_unix_user(credentials, &error);
-    known = error == nullptr;
-    g_object_unref(credentials);
+  for (int taken = 0; taken < kAcceptsPerWake && watch_ != 0; ++taken) {
+    const int client = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (client < 0) {
+      const int error = errno;
+      if (error == EINTR) continue;
+      if (error == EAGAIN || error == EWOULDBLOCK) return;
+      // A client that gave up while it waited: the next one may be fine.
+      if (error == ECONNABORTED || error == EPROTO) continue;
+      // Out of descriptors or memory (or anything else that would fail again
+      // at once): stop watching instead of spinning.
+      pause(error);
+      return;
+    }
+    if (starved_) {
+      starved_ = false;
+      logger_.log(socketName_ + " " + path_ + ": accepting connections again");
+    }
+    handOver(client);
   }
-  if (error != nullptr) g_error_free(error);
-  if (!known || peer != getuid()) {
+}
+
+void LocalSocketService::pause(int error) {
+  g_source_remove(watch_);
+  watch_ = 0;
+  retry_ =
+      g_timeout_add(static_cast<guint>(kRetryPause.count()), &LocalSocketService::onRetry, this);
+  if (starved_) return;
+  starved_ = true;
+  logger_.log(socketName_ + " " + path_ + ": cannot accept connections (" + errorText(error) +
+              "); new clients wait until descriptors free up");
+}
+
+void LocalSocketService::handOver(int fd) {
+  ucred peer{};
+  socklen_t size = sizeof peer;
+  const bool known = getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0;
+  if (!known || peer.uid != getuid()) {
     // Closed before a byte is read from it.
-    g_io_stream_close(G_IO_STREAM(connection), nullptr, nullptr);
-    logger_.log(known ? connectionName_ + " refused: peer uid " + std::to_string(peer) +
+    close(fd);
+    logger_.log(known ? connectionName_ + " refused: peer uid " + std::to_string(peer.uid) +
                             " is not this host's uid " + std::to_string(getuid())
                       : connectionName_ + " refused: peer credentials unknown");
     return;
   }
+  GSocket* socket = g_socket_new_from_fd(fd, nullptr);
+  if (socket == nullptr) {
+    close(fd);
+    return;
+  }
+  GSocketConnection* connection = g_socket_connection_factory_create_connection(socket);
+  g_object_unref(socket);
   accept_(connection);
-}
-
-LocalSocketService::Failure LocalSocketService::glibFailure(void* glibError) {
-  auto* error = static_cast<GError*>(glibError);
-  Failure failure{std::make_error_code(std::errc::io_error),
-                  "cannot listen on " + socketName_ + " " + path_ + ": " + error->message};
-  g_error_free(error);
-  return failure;
+  g_object_unref(connection);
 }
 
 }  // namespace korvane

@@ -5,10 +5,18 @@
 // credentials cannot be read) is closed before a byte is read from it, with
 // one log line.
 //
+// When accepting fails for want of a resource (the process or the system is
+// out of descriptors, or of memory), the listener stops watching the socket,
+// so nothing spins: it tries again after a short pause, or at once when the
+// owner reports that one of its connections has closed. Waiting clients stay
+// in the socket's queue and are served as soon as descriptors free up. Such
+// an episode is logged once when it starts and once when it ends.
+//
 // Thread: main thread only. For the Linux backends (GLib types appear only as
 // opaque pointers here).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -17,9 +25,7 @@
 
 #include "platform/logger.h"
 
-typedef struct _GObject GObject;
 typedef struct _GSocketConnection GSocketConnection;
-typedef struct _GSocketService GSocketService;
 
 namespace korvane {
 
@@ -27,6 +33,9 @@ class LocalSocketService {
  public:
   // Takes the accepted connection (the handler adds its own reference).
   using AcceptHandler = std::function<void(GSocketConnection*)>;
+
+  // How long a listener short of resources waits before it tries again.
+  static constexpr std::chrono::milliseconds kRetryPause{250};
 
   // `socketName` names the socket in messages ("interface socket"),
   // `connectionName` a refused connection's line ("interface connection").
@@ -46,18 +55,28 @@ class LocalSocketService {
   // loop iteration on. Once only.
   std::optional<Failure> listen(const std::string& path, AcceptHandler accept);
 
+  // The owner calls this when one of its connections has closed: a listener
+  // waiting for descriptors tries again at once.
+  void connectionClosed();
+
   const std::string& path() const { return path_; }
 
  private:
-  static int onIncoming(GSocketService*, GSocketConnection* connection, GObject*, void* self);
-  void accept(GSocketConnection* connection);
-  Failure glibFailure(void* error);
+  static int onAcceptable(int fd, unsigned condition, void* self);
+  static int onRetry(void* self);
+  void acceptWaiting();
+  void handOver(int fd);
+  void pause(int error);
+  void watch();
 
   Logger& logger_;
   std::string socketName_;
   std::string connectionName_;
   AcceptHandler accept_;
-  GSocketService* service_ = nullptr;
+  int fd_ = -1;
+  unsigned watch_ = 0;    // the main loop's watch of the socket; 0 while paused
+  unsigned retry_ = 0;    // the pause's timer
+  bool starved_ = false;  // in an episode of failed accepts
   std::string path_;
   uint64_t device_ = 0;
   uint64_t inode_ = 0;
