@@ -13,16 +13,25 @@
 #include <string>
 #include <string_view>
 
+#include "platform/log_rate_limit.h"
+
 namespace korvane {
 namespace {
 
+// What all callers share, under `mutex`.
+struct Output {
+  std::mutex mutex;
+  LogRateLimiter limiter;
+  LogClock clock = &LogRateLimiter::Clock::now;
+};
+
 // Made with the syslog identity, once; never destroyed: used until exit.
-std::mutex& outputMutex() {
-  static std::mutex* mutex = [] {
+Output& output() {
+  static Output* output = [] {
     openlog(program_invocation_short_name, LOG_PID, LOG_USER);
-    return new std::mutex();
+    return new Output();
   }();
-  return *mutex;
+  return *output;
 }
 
 // The code point of the well-formed UTF-8 sequence at the start of `text`,
@@ -108,9 +117,8 @@ void appendEscaped(std::string& out, std::string_view text) {
   }
 }
 
-}  // namespace
-
-void writeLogLine(std::string_view tag, std::string_view message, int syslogPriority) {
+// Writes one stamped line of `tag` and `message`. Called under the mutex.
+void writeLine(std::string_view tag, std::string_view message, int syslogPriority) {
   timeval now{};
   gettimeofday(&now, nullptr);
   tm local{};
@@ -129,8 +137,6 @@ void writeLogLine(std::string_view tag, std::string_view message, int syslogPrio
   appendEscaped(line, program_invocation_short_name);
   line.append("[").append(std::to_string(getpid())).append("] ").append(text).push_back('\n');
 
-  std::lock_guard<std::mutex> lock(outputMutex());
-  const int saved = errno;
   size_t done = 0;
   while (done < line.size()) {
     const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
@@ -140,7 +146,30 @@ void writeLogLine(std::string_view tag, std::string_view message, int syslogPrio
   }
   // "%s"-style text in the message stays text.
   syslog(syslogPriority, "%.*s", static_cast<int>(text.size()), text.data());
+}
+
+}  // namespace
+
+void writeLogLine(std::string_view tag, std::string_view message, int syslogPriority) {
+  const int saved = errno;
+  Output& out = output();
+  {
+    std::lock_guard<std::mutex> lock(out.mutex);
+    const LogRateLimiter::Decision decision =
+        out.limiter.admit(tag, message, syslogPriority, out.clock());
+    for (const LogRateLimiter::Summary& summary : decision.summaries) {
+      writeLine({}, summary.text, summary.priority);
+    }
+    if (decision.write) writeLine(tag, message, syslogPriority);
+  }
   errno = saved;
+}
+
+void setLogClockForTesting(LogClock clock) {
+  Output& out = output();
+  std::lock_guard<std::mutex> lock(out.mutex);
+  out.clock = clock != nullptr ? clock : &LogRateLimiter::Clock::now;
+  out.limiter = LogRateLimiter();
 }
 
 }  // namespace korvane

@@ -20,7 +20,9 @@ class Logger {
 
 // The real log: standard error, as "<date> <time.ms> <process>[<pid>] <message>",
 // and the same message to syslog (LOG_USER, notice), escaped as
-// log_line_linux.h describes. Made once, kept for the life of the process.
+// log_line_linux.h describes. A message repeated in a loop is written at most
+// once a second, with a line counting the rest (log_rate_limit.h). Made once,
+// kept for the life of the process.
 Logger& systemLogger();
 
 }  // namespace korvane

@@ -5,13 +5,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <map>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
 
+#include "platform/log_line_linux.h"
 #include "platform/system_version.h"
 #include "testing/stderr_capture.h"
 
@@ -21,11 +24,19 @@ namespace {
 using testing::captureStderr;
 using testing::isLogTimestamp;
 
+// A clock an hour later at every reading, so that the writer's rate limit
+// lets every line through.
+std::chrono::steady_clock::time_point anHourPerReading() {
+  static std::atomic<int64_t> readings{0};
+  return std::chrono::steady_clock::time_point(std::chrono::hours(++readings));
+}
+
 // Catches a line without the stamp, process, pid or subsystem tag, a message
 // altered (format directives expanded), or lines of two threads interleaved.
 TEST(SystemLoggerLinux, WritesWholeTaggedLinesFromManyThreads) {
   constexpr int kThreads = 4;
   constexpr int kLines = 200;
+  setLogClockForTesting(&anHourPerReading);
   const std::string text = captureStderr([] {
     auto first = makeSystemLogger("dev.korvane.login", "main");
     auto second = makeSystemLogger("dev.korvane.other", "cat");
@@ -41,6 +52,7 @@ TEST(SystemLoggerLinux, WritesWholeTaggedLinesFromManyThreads) {
     }
     for (auto& thread : threads) thread.join();
   });
+  setLogClockForTesting(nullptr);
   const std::string prefix =
       std::string(" ") + program_invocation_short_name + "[" + std::to_string(getpid()) + "] ";
   std::map<std::string, int> counts;
@@ -65,6 +77,7 @@ TEST(SystemLoggerLinux, WritesWholeTaggedLinesFromManyThreads) {
 // Catches a subsystem, category or message with a line break written raw,
 // forging a second line that reads as the host's own.
 TEST(SystemLoggerLinux, EscapesLineBreaksInTagAndMessage) {
+  setLogClockForTesting(nullptr);  // no window left open by an earlier test
   const std::string text = captureStderr([] {
     makeSystemLogger("dev.korvane\nx", "main\r")->error("Failed to enable launch at login: a\nb");
   });
