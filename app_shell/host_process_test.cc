@@ -2,6 +2,7 @@
 // interface connection the way the user interface drives it.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -23,6 +24,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/embedding/interface_frame.h"
 #include "platform/embedding/standard_method_codec.h"
 #include "testing/bundle_maker.h"
 #include "testing/child_process.h"
@@ -474,6 +476,28 @@ TEST_F(HostProcessTest, OutOfDescriptorsTheHostWaitsQuietly) {
   const long used = cpuTicks(host.pid()) - before;
   RecordProperty("cpu_ticks_in_3s", std::to_string(used));
   EXPECT_LE(used, sysconf(_SC_CLK_TCK) / 5) << "ticks of CPU in 3 s";
+
+  // Meanwhile a connection it took is served, with descriptors to read a bundle.
+  const std::string bundle = dir_.file("Other.app");
+  ASSERT_TRUE(testing::makeBundle(bundle, testing::bundleInfo("com.example.other", "7")));
+  const auto frame = *encodeMessageFrame(9, "macos_install_location",
+                                         encodeCall("probeCandidate", pathArgs(bundle)));
+  ASSERT_EQ(write(idle[0], frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+  FrameReader reader(kClientReadKinds);
+  std::vector<InterfaceFrame> replies;
+  uint8_t buffer[4096];
+  while (replies.empty()) {
+    pollfd ready{idle[0], POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 10000), 1) << "no reply on a connection the host took";
+    const ssize_t n = read(idle[0], buffer, sizeof buffer);
+    ASSERT_GT(n, 0);
+    ASSERT_TRUE(reader.feed(std::span(buffer, static_cast<size_t>(n)), replies));
+  }
+  EXPECT_EQ(replies[0].payload,
+            StandardMethodCodec::instance().encodeSuccessEnvelope(
+                EncodableValue(EncodableMap{{"identity", "differentBundle"},
+                                            {"build", EncodableValue::integer(7)},
+                                            {"running", false}})));
 
   for (const int fd : idle) close(fd);
   testing::InterfaceTestClient client(socket);

@@ -33,6 +33,7 @@ LocalSocketService::~LocalSocketService() {
   if (watch_ != 0) g_source_remove(watch_);
   if (retry_ != 0) g_source_remove(retry_);
   if (fd_ >= 0) close(fd_);
+  releaseReserve();
   if (!path_.empty()) removeInterfaceSocketFile(path_, device_, inode_);
 }
 
@@ -48,6 +49,7 @@ std::optional<LocalSocketService::Failure> LocalSocketService::listen(const std:
   // Accepting must never wait: a client that gave up leaves nothing to take.
   fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
   accept_ = std::move(accept);
+  holdReserve();
   watch();
   return std::nullopt;
 }
@@ -57,6 +59,34 @@ void LocalSocketService::connectionClosed() {
   if (watch_ != 0 || fd_ < 0) return;  // not paused
   if (retry_ != 0) g_source_remove(retry_);
   retry_ = 0;
+  resume();
+}
+
+bool LocalSocketService::holdReserve() {
+  while (reserve_.size() < kReserve) {
+    const int spare = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (spare < 0) {
+      releaseReserve();
+      return false;
+    }
+    reserve_.push_back(spare);
+  }
+  return true;
+}
+
+void LocalSocketService::releaseReserve() {
+  for (const int spare : reserve_) close(spare);
+  reserve_.clear();
+}
+
+void LocalSocketService::resume() {
+  // Accepting starts again only once the reserve is back: otherwise the next
+  // client would take the descriptors the rest of the host still needs.
+  if (!holdReserve()) {
+    retry_ =
+        g_timeout_add(static_cast<guint>(kRetryPause.count()), &LocalSocketService::onRetry, this);
+    return;
+  }
   watch();
 }
 
@@ -72,7 +102,7 @@ int LocalSocketService::onAcceptable(int, unsigned, void* self) {
 int LocalSocketService::onRetry(void* self) {
   auto* service = static_cast<LocalSocketService*>(self);
   service->retry_ = 0;
-  service->watch();
+  service->resume();
   return G_SOURCE_REMOVE;
 }
 
@@ -102,6 +132,7 @@ void LocalSocketService::acceptWaiting() {
 void LocalSocketService::pause(int error) {
   g_source_remove(watch_);
   watch_ = 0;
+  releaseReserve();  // for the rest of the host while the connections hold the others
   retry_ =
       g_timeout_add(static_cast<guint>(kRetryPause.count()), &LocalSocketService::onRetry, this);
   if (starved_) return;

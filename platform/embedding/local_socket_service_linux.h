@@ -10,7 +10,11 @@
 // so nothing spins: it tries again after a short pause, or at once when the
 // owner reports that one of its connections has closed. Waiting clients stay
 // in the socket's queue and are served as soon as descriptors free up. Such
-// an episode is logged once when it starts and once when it ends.
+// an episode is logged once when it starts and once when it ends. A few
+// descriptors are held in reserve and given up for such an episode, so that
+// the rest of the host (a scan, a log line, a sanitizer's own checks) still
+// finds some while the connections hold all the others; accepting resumes
+// only once the reserve is back.
 //
 // Thread: main thread only. For the Linux backends (GLib types appear only as
 // opaque pointers here).
@@ -22,6 +26,7 @@
 #include <optional>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "platform/logger.h"
 
@@ -67,7 +72,13 @@ class LocalSocketService {
   void acceptWaiting();
   void handOver(int fd);
   void pause(int error);
+  void resume();
   void watch();
+  bool holdReserve();
+  void releaseReserve();
+
+  // Descriptors held back from accepting, see above.
+  static constexpr size_t kReserve = 8;
 
   Logger& logger_;
   std::string socketName_;
@@ -77,6 +88,7 @@ class LocalSocketService {
   unsigned watch_ = 0;    // the main loop's watch of the socket; 0 while paused
   unsigned retry_ = 0;    // the pause's timer
   bool starved_ = false;  // in an episode of failed accepts
+  std::vector<int> reserve_;
   std::string path_;
   uint64_t device_ = 0;
   uint64_t inode_ = 0;
