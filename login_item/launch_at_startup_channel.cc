@@ -27,9 +27,4 @@ void handleLaunchAtStartupCall(const FlutterMethodCall& call, FlutterResult resu
   result(FlutterMethodNotImplemented);
 }
 
-void registerLaunchAtStartupChannel(BinaryMessenger& messenger) {
-  FlutterMethodChannel::methodChannelWithName("launch_at_startup", messenger)
-      .setMethodCallHandler(handleLaunchAtStartupCall);
-}
-
 }  // namespace korvane

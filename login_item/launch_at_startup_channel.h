@@ -4,7 +4,6 @@
 // Thread: main thread.
 #pragma once
 
-#include "platform/embedding/binary_messenger.h"
 #include "platform/embedding/method_call.h"
 #include "platform/embedding/method_result.h"
 
@@ -16,8 +15,5 @@ namespace korvane {
 // that key is missing or not a boolean, replies null and changes nothing.
 // Any other name: FlutterMethodNotImplemented.
 void handleLaunchAtStartupCall(const FlutterMethodCall& call, FlutterResult result);
-
-// Creates the "launch_at_startup" channel on `messenger` with that handler.
-void registerLaunchAtStartupChannel(BinaryMessenger& messenger);
 
 }  // namespace korvane

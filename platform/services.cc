@@ -4,8 +4,8 @@ namespace korvane {
 
 const PlatformServices& realPlatformServices() {
   static const PlatformServices* services =
-      new PlatformServices{realFileSystem(), sharedWorkspace(), systemLogger(),
-                           realBundleReader(), realApplicationFolders()};
+      new PlatformServices{realFileSystem(), sharedWorkspace(), systemLogger(), realBundleReader(),
+                           realApplicationFolders()};
   return *services;
 }
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config clang-format
   libglib2.0-dev libplist-dev nlohmann-json3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   dbus

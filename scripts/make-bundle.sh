@@ -28,20 +28,11 @@ fi
 escape() { sed -e 's/&/\&amp;/g' -e 's/</\&lt;/g' -e 's/>/\&gt;/g' <<<"$1"; }
 mkdir -p "$dest/Contents/MacOS"
 cp "$host" "$dest/Contents/MacOS/Korvane"
-cat > "$dest/Contents/Info.plist" <<PLIST
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
-<plist version="1.0">
-<dict>
-	<key>CFBundleExecutable</key>
-	<string>Korvane</string>
-	<key>CFBundleIdentifier</key>
-	<string>$(escape "$identifier")</string>
-	<key>CFBundleName</key>
-	<string>$(escape "$name")</string>
-	<key>CFBundleVersion</key>
-	<string>$(escape "$version")</string>
-</dict>
-</plist>
-PLIST
+# The build's own information list, filled in with this copy's values (quoted,
+# so that an "&" in them stays an "&").
+plist="$(<"$root/app_shell/Info.plist.in")"
+plist="${plist//@KORVANE_BUNDLE_IDENTIFIER@/"$(escape "$identifier")"}"
+plist="${plist//@KORVANE_BUILD_NUMBER@/"$(escape "$version")"}"
+plist="${plist//@KORVANE_BUNDLE_NAME@/"$(escape "$name")"}"
+printf '%s\n' "$plist" > "$dest/Contents/Info.plist"
 echo "$dest"
