@@ -40,5 +40,5 @@ function(korvane_test name)
   include(GoogleTest)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
                        PROPERTIES ENVIRONMENT
-                       "KORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/tests/data;${ARG_ENVIRONMENT}")
+                       "KORVANE_TEST_DATA=${PROJECT_SOURCE_DIR}/testing/data;${ARG_ENVIRONMENT}")
 endfunction()

@@ -1,4 +1,4 @@
-// Runs every entry of tests/data/codec-vectors.json (bytes gathered from
+// Runs every entry of testing/data/codec-vectors.json (bytes gathered from
 // Flutter's own codec tests) as its own test case, so that a byte-level
 // incompatibility with the Dart, Linux, macOS or C++ codecs names the vector.
 #include <gtest/gtest.h>
