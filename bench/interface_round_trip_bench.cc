@@ -50,7 +50,7 @@ constexpr int kRoundTrips = 20000;
 
 double echoMedianMicros = 0;
 
-class NullLogger final : public Logger {
+class NullLogger final : public DiagnosticLog {
  public:
   void log(std::string_view) override {}
 };

@@ -38,8 +38,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/diagnostic_log.h"
 #include "platform/embedding/interface_address.h"
-#include "platform/logger.h"
 
 namespace korvane {
 
@@ -98,7 +98,7 @@ class InstanceEndpointServer {
   using Handler = std::function<std::string(std::string_view request)>;
 
   // `logger` must outlive the server.
-  explicit InstanceEndpointServer(Logger& logger);
+  explicit InstanceEndpointServer(DiagnosticLog& logger);
   ~InstanceEndpointServer();  // stop()s
   InstanceEndpointServer(const InstanceEndpointServer&) = delete;
   InstanceEndpointServer& operator=(const InstanceEndpointServer&) = delete;
@@ -124,7 +124,7 @@ class InstanceEndpointServer {
 
  private:
   class Impl;  // the Linux backend
-  Logger& logger_;
+  DiagnosticLog& logger_;
   std::unique_ptr<Impl> impl_;
 };
 

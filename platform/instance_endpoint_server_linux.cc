@@ -28,7 +28,7 @@ class LineConnection : public std::enable_shared_from_this<LineConnection> {
  public:
   using ClosedCallback = std::function<void(LineConnection&)>;
 
-  LineConnection(GSocketConnection* connection, SharedHandler handler, Logger& logger,
+  LineConnection(GSocketConnection* connection, SharedHandler handler, DiagnosticLog& logger,
                  ClosedCallback onClosed)
       : connection_(G_SOCKET_CONNECTION(g_object_ref(connection))),
         socket_(g_socket_connection_get_socket(connection)),
@@ -201,7 +201,7 @@ class LineConnection : public std::enable_shared_from_this<LineConnection> {
   GSocketConnection* connection_;
   GSocket* socket_;
   SharedHandler handler_;
-  Logger& logger_;
+  DiagnosticLog& logger_;
   ClosedCallback onClosed_;
 
   std::string input_;  // read, not yet answered: at most one read past a line
@@ -219,7 +219,7 @@ class LineConnection : public std::enable_shared_from_this<LineConnection> {
 
 class InstanceEndpointServer::Impl {
  public:
-  Impl(Logger& logger, Handler handler)
+  Impl(DiagnosticLog& logger, Handler handler)
       : logger_(logger),
         handler_(std::make_shared<const Handler>(std::move(handler))),
         service_(logger, "instance endpoint", "instance endpoint connection") {}
@@ -261,14 +261,14 @@ class InstanceEndpointServer::Impl {
     accepted->start();
   }
 
-  Logger& logger_;
+  DiagnosticLog& logger_;
   SharedHandler handler_;
   LocalSocketService service_;  // stops listening after the connections are closed
   std::unordered_map<LineConnection*, std::shared_ptr<LineConnection>> connections_;
   std::string announcement_;  // the file written, removed when the server stops
 };
 
-InstanceEndpointServer::InstanceEndpointServer(Logger& logger) : logger_(logger) {}
+InstanceEndpointServer::InstanceEndpointServer(DiagnosticLog& logger) : logger_(logger) {}
 
 InstanceEndpointServer::~InstanceEndpointServer() { stop(); }
 

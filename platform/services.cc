@@ -4,7 +4,7 @@ namespace korvane {
 
 const PlatformServices& realPlatformServices() {
   static const PlatformServices* services =
-      new PlatformServices{realFileSystem(), sharedWorkspace(), systemLogger(), realBundleReader(),
+      new PlatformServices{realFileSystem(), sharedWorkspace(), diagnosticLog(), realBundleReader(),
                            realApplicationFolders()};
   return *services;
 }

@@ -5,8 +5,8 @@
 
 #include "platform/application_folders.h"
 #include "platform/bundles.h"
+#include "platform/diagnostic_log.h"
 #include "platform/file_system.h"
-#include "platform/logger.h"
 #include "platform/workspace.h"
 
 namespace korvane {
@@ -14,7 +14,7 @@ namespace korvane {
 struct PlatformServices {
   FileSystem& fileSystem;
   Workspace& workspace;
-  Logger& logger;
+  DiagnosticLog& logger;
   BundleReader& bundles;
   ApplicationFolders& applicationFolders;
 };

@@ -15,7 +15,7 @@
 #include <string>
 
 #include "platform/bundles.h"
-#include "platform/logger.h"
+#include "platform/diagnostic_log.h"
 
 namespace korvane {
 
@@ -28,13 +28,14 @@ class UserDefaults {
   virtual void setBool(bool value, const std::string& key) = 0;
 };
 
-// The standard user defaults (realBundleReader(), systemLogger()). Made once,
+// The standard user defaults (realBundleReader(), diagnosticLog()). Made once,
 // kept for the life of the process.
 UserDefaults& standardUserDefaults();
 
 // User defaults of the main bundle that `bundles` reports, logging write
 // failures to `logger`; both must outlive the result. What
 // standardUserDefaults() is made of; tests give their own.
-std::unique_ptr<UserDefaults> makePropertyListUserDefaults(BundleReader& bundles, Logger& logger);
+std::unique_ptr<UserDefaults> makePropertyListUserDefaults(BundleReader& bundles,
+                                                           DiagnosticLog& logger);
 
 }  // namespace korvane

@@ -129,7 +129,7 @@ std::optional<std::string> setAside(const std::string& path) {
 
 class PropertyListUserDefaults final : public UserDefaults {
  public:
-  PropertyListUserDefaults(BundleReader& bundles, Logger& logger)
+  PropertyListUserDefaults(BundleReader& bundles, DiagnosticLog& logger)
       : bundles_(bundles), logger_(logger) {}
 
   bool boolForKey(const std::string& key) override {
@@ -193,18 +193,19 @@ class PropertyListUserDefaults final : public UserDefaults {
   void fail(const std::string& message) { logger_.log(kLogPrefix + message); }
 
   BundleReader& bundles_;
-  Logger& logger_;
+  DiagnosticLog& logger_;
 };
 
 }  // namespace
 
-std::unique_ptr<UserDefaults> makePropertyListUserDefaults(BundleReader& bundles, Logger& logger) {
+std::unique_ptr<UserDefaults> makePropertyListUserDefaults(BundleReader& bundles,
+                                                           DiagnosticLog& logger) {
   return std::make_unique<PropertyListUserDefaults>(bundles, logger);
 }
 
 UserDefaults& standardUserDefaults() {
   static UserDefaults* defaults =
-      makePropertyListUserDefaults(realBundleReader(), systemLogger()).release();
+      makePropertyListUserDefaults(realBundleReader(), diagnosticLog()).release();
   return *defaults;
 }
 

@@ -1,4 +1,4 @@
-// A Logger that keeps every line, for tests that check exact log output.
+// A DiagnosticLog that keeps every line, for tests that check exact log output.
 // Thread: any.
 #pragma once
 
@@ -7,11 +7,11 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/logger.h"
+#include "platform/diagnostic_log.h"
 
 namespace korvane::testing {
 
-class CapturingLogger final : public Logger {
+class CapturingLogger final : public DiagnosticLog {
  public:
   void log(std::string_view message) override {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -17,7 +17,7 @@
 
 namespace {
 
-class StderrLogger final : public korvane::Logger {
+class StderrLogger final : public korvane::DiagnosticLog {
  public:
   void log(std::string_view message) override {
     std::fprintf(stderr, "%.*s\n", static_cast<int>(message.size()), message.data());

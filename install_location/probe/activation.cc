@@ -36,7 +36,7 @@ void requestReopen(const PlatformServices& services, const RunningApplication& i
   configuration.createsNewApplicationInstance = false;
   configuration.activates = true;
   const int32_t expected = instance.processIdentifier;
-  Logger& logger = services.logger;
+  DiagnosticLog& logger = services.logger;
   services.workspace.openApplicationAtURL(
       *instance.bundleURL, configuration,
       [&logger, expected](std::optional<RunningApplication> answered,

@@ -6,8 +6,8 @@
 
 #include "platform/appkit/instance_requests.h"
 #include "platform/bundles.h"
+#include "platform/diagnostic_log.h"
 #include "platform/instance_endpoint.h"
-#include "platform/logger.h"
 #include "platform/main_loop.h"
 #include "platform/main_thread.h"
 #include "platform/process.h"
@@ -42,7 +42,7 @@ int NSApplicationMain(int argc, const char* const* argv,
 
   loadMainInterface(app);
 
-  InstanceEndpointServer endpoint(systemLogger());
+  InstanceEndpointServer endpoint(diagnosticLog());
   const int32_t pid = currentProcessIdentifier();
   auto endpointFailure = endpoint.start(
       InterfaceAddressInputs::fromProcess(parsed.arguments.interfaceSocket),

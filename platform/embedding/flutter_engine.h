@@ -25,10 +25,10 @@
 #include <string>
 #include <system_error>
 
+#include "platform/diagnostic_log.h"
 #include "platform/embedding/binary_messenger.h"
 #include "platform/embedding/channel_messenger.h"
 #include "platform/embedding/interface_address.h"
-#include "platform/logger.h"
 
 namespace korvane {
 
@@ -58,7 +58,7 @@ struct InterfaceConnectionLimits {
 class FlutterEngine {
  public:
   // `logger` must outlive the engine.
-  explicit FlutterEngine(Logger& logger, InterfaceConnectionLimits limits = {});
+  explicit FlutterEngine(DiagnosticLog& logger, InterfaceConnectionLimits limits = {});
   ~FlutterEngine();  // stop()s
   FlutterEngine(const FlutterEngine&) = delete;
   FlutterEngine& operator=(const FlutterEngine&) = delete;
@@ -91,7 +91,7 @@ class FlutterEngine {
  private:
   class Server;  // the Linux backend
 
-  Logger& logger_;
+  DiagnosticLog& logger_;
   InterfaceConnectionLimits limits_;
   ChannelMessenger messenger_;
   std::string socketPath_;

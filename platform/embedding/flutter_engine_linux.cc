@@ -18,7 +18,7 @@ namespace korvane {
 // main context.
 class FlutterEngine::Server {
  public:
-  Server(ChannelMessenger& messenger, Logger& logger, InterfaceConnectionLimits limits)
+  Server(ChannelMessenger& messenger, DiagnosticLog& logger, InterfaceConnectionLimits limits)
       : messenger_(messenger),
         logger_(logger),
         limits_(limits),
@@ -78,14 +78,14 @@ class FlutterEngine::Server {
   }
 
   ChannelMessenger& messenger_;
-  Logger& logger_;
+  DiagnosticLog& logger_;
   InterfaceConnectionLimits limits_;
   LocalSocketService service_;  // stops listening after the connections are closed
   std::unordered_map<InterfaceConnection*, std::shared_ptr<InterfaceConnection>> connections_;
   uint32_t nextHostMessageId_ = 1;
 };
 
-FlutterEngine::FlutterEngine(Logger& logger, InterfaceConnectionLimits limits)
+FlutterEngine::FlutterEngine(DiagnosticLog& logger, InterfaceConnectionLimits limits)
     : logger_(logger), limits_(limits) {}
 
 FlutterEngine::~FlutterEngine() { stop(); }

@@ -3,13 +3,13 @@
 #include <cstdio>
 
 #include "platform/appkit/ns_application.h"
-#include "platform/logger.h"
+#include "platform/diagnostic_log.h"
 #include "platform/main_thread.h"
 
 namespace korvane {
 
 FlutterViewController::FlutterViewController()
-    : engine_(std::make_shared<FlutterEngine>(systemLogger())) {
+    : engine_(std::make_shared<FlutterEngine>(diagnosticLog())) {
   KORVANE_ASSERT_MAIN_THREAD();
   setPreferredContentSize(kDefaultContentSize);
   NSApplication& app = NSApp();

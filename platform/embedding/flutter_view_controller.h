@@ -28,7 +28,7 @@ class FlutterViewController : public NSViewController, public FlutterPluginRegis
   // itself out.
   static constexpr NSSize kDefaultContentSize{800, 600};
 
-  // A controller with its own engine, which logs to systemLogger().
+  // A controller with its own engine, which logs to diagnosticLog().
   FlutterViewController();
   ~FlutterViewController() override;
 

@@ -22,11 +22,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/diagnostic_log.h"
 #include "platform/embedding/channel_messenger.h"
 #include "platform/embedding/flutter_engine.h"
 #include "platform/embedding/host_message_reply.h"
 #include "platform/embedding/interface_frame.h"
-#include "platform/logger.h"
 
 typedef struct _GSocket GSocket;
 typedef struct _GSocketConnection GSocketConnection;
@@ -40,8 +40,9 @@ class InterfaceConnection : public std::enable_shared_from_this<InterfaceConnect
 
   // Takes a reference to `connection`. `onClosed` runs once, when the
   // connection closes for any reason other than the engine's own close().
-  InterfaceConnection(GSocketConnection* connection, ChannelMessenger& messenger, Logger& logger,
-                      InterfaceConnectionLimits limits, ClosedCallback onClosed);
+  InterfaceConnection(GSocketConnection* connection, ChannelMessenger& messenger,
+                      DiagnosticLog& logger, InterfaceConnectionLimits limits,
+                      ClosedCallback onClosed);
   ~InterfaceConnection();
   InterfaceConnection(const InterfaceConnection&) = delete;
   InterfaceConnection& operator=(const InterfaceConnection&) = delete;
@@ -97,7 +98,7 @@ class InterfaceConnection : public std::enable_shared_from_this<InterfaceConnect
   GSocketConnection* connection_;
   GSocket* socket_;
   ChannelMessenger& messenger_;
-  Logger& logger_;
+  DiagnosticLog& logger_;
   InterfaceConnectionLimits limits_;
   ClosedCallback onClosed_;
 

@@ -90,7 +90,7 @@ struct PendingReply {
 }  // namespace
 
 InterfaceConnection::InterfaceConnection(GSocketConnection* connection, ChannelMessenger& messenger,
-                                         Logger& logger, InterfaceConnectionLimits limits,
+                                         DiagnosticLog& logger, InterfaceConnectionLimits limits,
                                          ClosedCallback onClosed)
     : connection_(G_SOCKET_CONNECTION(g_object_ref(connection))),
       socket_(g_socket_connection_get_socket(connection)),

@@ -23,7 +23,7 @@ std::string errorText(int error) {
 
 }  // namespace
 
-LocalSocketService::LocalSocketService(Logger& logger, std::string socketName,
+LocalSocketService::LocalSocketService(DiagnosticLog& logger, std::string socketName,
                                        std::string connectionName)
     : logger_(logger),
       socketName_(std::move(socketName)),

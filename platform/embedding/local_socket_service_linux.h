@@ -28,7 +28,7 @@
 #include <system_error>
 #include <vector>
 
-#include "platform/logger.h"
+#include "platform/diagnostic_log.h"
 
 typedef struct _GSocketConnection GSocketConnection;
 
@@ -45,7 +45,7 @@ class LocalSocketService {
   // `socketName` names the socket in messages ("interface socket"),
   // `connectionName` a refused connection's line ("interface connection").
   // `logger` must outlive the service.
-  LocalSocketService(Logger& logger, std::string socketName, std::string connectionName);
+  LocalSocketService(DiagnosticLog& logger, std::string socketName, std::string connectionName);
   // Stops listening and removes the socket file if it is still this service's.
   ~LocalSocketService();
   LocalSocketService(const LocalSocketService&) = delete;
@@ -80,7 +80,7 @@ class LocalSocketService {
   // Descriptors held back from accepting, see above.
   static constexpr size_t kReserve = 8;
 
-  Logger& logger_;
+  DiagnosticLog& logger_;
   std::string socketName_;
   std::string connectionName_;
   AcceptHandler accept_;

@@ -9,9 +9,9 @@
 
 namespace korvane {
 
-class Logger {
+class DiagnosticLog {
  public:
-  virtual ~Logger() = default;
+  virtual ~DiagnosticLog() = default;
   // Writes `message` as one line: line breaks and other control characters
   // in it are escaped, so no message can pass for a line of its own. Never
   // fails outward: a sink that cannot be written is skipped.
@@ -23,6 +23,6 @@ class Logger {
 // log_line_linux.h describes. A message repeated in a loop is written at most
 // once a second, with a line counting the rest (log_rate_limit.h). Made once,
 // kept for the life of the process.
-Logger& systemLogger();
+DiagnosticLog& diagnosticLog();
 
 }  // namespace korvane

@@ -1,0 +1,22 @@
+#include <syslog.h>
+
+#include "platform/diagnostic_log.h"
+#include "platform/log_line_linux.h"
+
+namespace korvane {
+namespace {
+
+class StandardErrorAndSyslog final : public DiagnosticLog {
+ public:
+  void log(std::string_view message) override { writeLogLine({}, message, LOG_NOTICE); }
+};
+
+}  // namespace
+
+DiagnosticLog& diagnosticLog() {
+  static StandardErrorAndSyslog* log =
+      new StandardErrorAndSyslog();  // never destroyed: used until exit
+  return *log;
+}
+
+}  // namespace korvane
