@@ -366,6 +366,10 @@ TEST_F(TwoInstancesTest, TheNextCallSeesACopyStartOrEnd) {
   EXPECT_EQ(call(first->pid(), "activateOtherInstance"), EncodableValue(false));
   auto second = start(second_, "second.log");
   EXPECT_EQ(call(first->pid(), "activateOtherInstance"), EncodableValue(true));
+  // Its reopen lands before it ends: a reopen of a copy that no longer runs
+  // would start that copy again.
+  EXPECT_TRUE(
+      runMainLoopUntil([&] { return field(request(second->pid(), "state"), "reopens") == "1"; }));
   second->stop();
   EXPECT_EQ(call(first->pid(), "activateOtherInstance"), EncodableValue(false));
   EXPECT_EQ(call(first->pid(), "activateInstalled", EncodableMap{{"path", second_}}),

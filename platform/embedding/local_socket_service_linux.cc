@@ -135,8 +135,12 @@ void LocalSocketService::pause(int error) {
   releaseReserve();  // for the rest of the host while the connections hold the others
   retry_ =
       g_timeout_add(static_cast<guint>(kRetryPause.count()), &LocalSocketService::onRetry, this);
-  if (starved_) return;
+  // One episode, one pair of lines: while descriptors come and go at the
+  // limit, accepting may succeed and fail again many times a second.
+  const auto now = std::chrono::steady_clock::now();
+  if (starved_ || (lastReported_ && now - *lastReported_ < kQuietBetweenEpisodes)) return;
   starved_ = true;
+  lastReported_ = now;
   logger_.log(socketName_ + " " + path_ + ": cannot accept connections (" + errorText(error) +
               "); new clients wait until descriptors free up");
 }

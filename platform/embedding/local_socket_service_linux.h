@@ -10,7 +10,8 @@
 // so nothing spins: it tries again after a short pause, or at once when the
 // owner reports that one of its connections has closed. Waiting clients stay
 // in the socket's queue and are served as soon as descriptors free up. Such
-// an episode is logged once when it starts and once when it ends. A few
+// an episode is logged once when it starts and once when it ends (failures
+// within ten seconds of a logged one belong to the same episode). A few
 // descriptors are held in reserve and given up for such an episode, so that
 // the rest of the host (a scan, a log line, a sanitizer's own checks) still
 // finds some while the connections hold all the others; accepting resumes
@@ -87,7 +88,11 @@ class LocalSocketService {
   int fd_ = -1;
   unsigned watch_ = 0;    // the main loop's watch of the socket; 0 while paused
   unsigned retry_ = 0;    // the pause's timer
-  bool starved_ = false;  // in an episode of failed accepts
+  bool starved_ = false;  // an episode of failed accepts was logged and goes on
+  // When the last episode was logged; a failure sooner after it than
+  // kQuietBetweenEpisodes belongs to it.
+  std::optional<std::chrono::steady_clock::time_point> lastReported_;
+  static constexpr std::chrono::seconds kQuietBetweenEpisodes{10};
   std::vector<int> reserve_;
   std::string path_;
   uint64_t device_ = 0;
