@@ -112,8 +112,22 @@ class BinaryChecker {
     stack_.clear();
   }
   ~BinaryChecker() { scratch().trim(); }
-  // After run(): whether a string it measured is 8-bit and holds a NUL.
-  bool asciiNul() const { return asciiNul_; }
+  // After a run() that passed: the root dictionary's entries whose 8-bit key
+  // or value holds a NUL, read whole (empty when there is none). Only looked
+  // for when some 8-bit string measured holds one.
+  std::vector<WholeTextEntry> wholeTextEntries() const {
+    std::vector<WholeTextEntry> entries;
+    Object root;
+    if (!asciiNul_ || !readObject(topObject_, root) || root.type != kTypeDictionary) return entries;
+    for (uint64_t i = 0; i < root.keyCount; ++i) {
+      WholeTextEntry entry{textWithNul(referenceAt(root, i)),
+                           textWithNul(referenceAt(root, root.keyCount + i))};
+      if (!entry.key && !entry.value) continue;
+      entries.resize(root.keyCount);  // room for every entry, made once
+      entries[i] = std::move(entry);
+    }
+    return entries;
+  }
   BinaryChecker(const BinaryChecker&) = delete;
   BinaryChecker& operator=(const BinaryChecker&) = delete;
 
@@ -231,6 +245,16 @@ class BinaryChecker {
     }
   }
 
+  // Object `index` when it is an 8-bit string holding a NUL byte.
+  std::optional<std::string> textWithNul(uint64_t index) const {
+    Object object;
+    if (!readObject(index, object) || object.type != kTypeAsciiString) return std::nullopt;
+    const std::string_view text(reinterpret_cast<const char*>(bytes_.data() + object.textAt),
+                                object.length);
+    if (text.find('\0') == std::string_view::npos) return std::nullopt;
+    return std::string(text);
+  }
+
   // Whether object `index` may be a dictionary key: a string, and not a
   // UTF-16 one holding U+0000. The parser decodes that to a NUL byte inside
   // the key, and its key accessor then fails an assertion (aborts).
@@ -339,10 +363,13 @@ class BinaryChecker {
 
 }  // namespace
 
-PropertyListCheck checkBinaryPropertyList(std::span<const uint8_t> bytes, bool* asciiNul) {
+PropertyListCheck checkBinaryPropertyList(std::span<const uint8_t> bytes,
+                                          std::vector<WholeTextEntry>* wholeText) {
   BinaryChecker checker(bytes);
   const PropertyListCheck result = checker.run();
-  if (asciiNul != nullptr) *asciiNul = checker.asciiNul();
+  if (wholeText != nullptr && result == PropertyListCheck::ok) {
+    *wholeText = checker.wholeTextEntries();
+  }
   return result;
 }
 

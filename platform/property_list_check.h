@@ -27,7 +27,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
+#include <string>
+#include <vector>
 
 #include "platform/property_list.h"
 
@@ -47,10 +50,20 @@ enum class PropertyListCheck {
   cycle,         // an object that (indirectly) contains itself
 };
 
+// An entry of a binary list's root dictionary whose 8-bit key or value holds
+// a NUL byte, which the parser cuts there: the whole text as the file holds
+// it (nullopt for a key or value that needs no replacing).
+struct WholeTextEntry {
+  std::optional<std::string> key;
+  std::optional<std::string> value;
+};
+
 // Checks a binary property list (the bytes start with "bplist00"). When
-// `asciiNul` is given, it is set to whether an 8-bit string of the list holds
-// a NUL byte (which the parser would cut there).
-PropertyListCheck checkBinaryPropertyList(std::span<const uint8_t> bytes, bool* asciiNul = nullptr);
+// `wholeText` is given and the list passes, it is set to one entry per entry
+// of the root dictionary, in the order of the file, if any top-level 8-bit
+// key or value holds a NUL byte, and left empty otherwise (nearly always).
+PropertyListCheck checkBinaryPropertyList(std::span<const uint8_t> bytes,
+                                          std::vector<WholeTextEntry>* wholeText = nullptr);
 
 // Checks an XML property list.
 PropertyListCheck checkXmlPropertyList(std::span<const uint8_t> bytes);

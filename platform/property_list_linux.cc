@@ -87,140 +87,16 @@ std::optional<std::vector<uint8_t>> readAll(int fd, off_t sizeHint, std::vector<
   return bytes;
 }
 
-// Reads `width` (at most 8) big-endian bytes at `at`; nullopt when they are
-// not all inside `bytes`.
-std::optional<uint64_t> readUnsigned(std::span<const uint8_t> bytes, uint64_t at, uint64_t width) {
-  if (width > 8 || at > bytes.size() || width > bytes.size() - at) return std::nullopt;
-  uint64_t value = 0;
-  for (uint64_t i = 0; i < width; ++i) value = (value << 8) | bytes[at + i];
-  return value;
-}
-
-// The 8-bit strings among the top-level entries of a binary list, as the file
-// holds them, for those that hold a NUL byte: the parser cuts an 8-bit string
-// (key or value) at its first NUL, whereas UTF-16 strings come back whole.
-// Entry i here is entry i of the parsed dictionary: the parser keeps every
-// entry, repeated keys included, in the order of the file.
-struct UncutEntry {
-  std::optional<std::string> key;
-  std::optional<std::string> value;
-};
-
-class UncutStrings {
- public:
-  // Entry i for every entry of the root dictionary, or none at all when no
-  // entry holds such a string; nullopt when the root is not a dictionary
-  // (unreadable anyway) or anything read lies out of bounds (which the check
-  // rules out before this runs).
-  static std::optional<std::vector<UncutEntry>> read(std::span<const uint8_t> bytes) {
-    UncutStrings list(bytes);
-    return list.entries();
-  }
-
- private:
-  static constexpr size_t kTrailerSize = 32;
-  static constexpr uint8_t kTypeInteger = 0x1;
-  static constexpr uint8_t kTypeAsciiString = 0x5;
-  static constexpr uint8_t kTypeDictionary = 0xD;
-  static constexpr uint8_t kCountFollows = 0xF;
-
-  struct Head {
-    uint8_t type;
-    uint64_t count;
-    uint64_t bodyAt;
-  };
-
-  explicit UncutStrings(std::span<const uint8_t> bytes) : bytes_(bytes) {}
-
-  std::optional<std::vector<UncutEntry>> entries() {
-    if (bytes_.size() < sizeof(kBinaryMagic) + kTrailerSize) return std::nullopt;
-    const uint64_t trailer = bytes_.size() - kTrailerSize;
-    offsetSize_ = bytes_[trailer + 6];
-    refSize_ = bytes_[trailer + 7];
-    objectCount_ = *readUnsigned(bytes_, trailer + 8, 8);
-    const uint64_t top = *readUnsigned(bytes_, trailer + 16, 8);
-    tableAt_ = *readUnsigned(bytes_, trailer + 24, 8);
-    if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) return std::nullopt;
-    // Keeps the sums and products of positions below far from overflowing.
-    if (objectCount_ > bytes_.size() || tableAt_ > bytes_.size()) return std::nullopt;
-    const std::optional<Head> root = head(top);
-    if (!root || root->type != kTypeDictionary || root->count > bytes_.size()) return std::nullopt;
-    // Nearly every list holds no such string: it is found without
-    // allocating anything, and then nothing is kept.
-    std::vector<UncutEntry> entries;
-    for (uint64_t i = 0; i < root->count; ++i) {
-      const auto keyRef = readUnsigned(bytes_, root->bodyAt + i * refSize_, refSize_);
-      const auto valueRef =
-          readUnsigned(bytes_, root->bodyAt + (root->count + i) * refSize_, refSize_);
-      if (!keyRef || !valueRef) return std::nullopt;
-      UncutEntry entry;
-      if (!stringWithNul(*keyRef, entry.key)) return std::nullopt;
-      if (!stringWithNul(*valueRef, entry.value)) return std::nullopt;
-      if (entry.key || entry.value) {
-        entries.resize(root->count);  // room for every entry, made once
-        entries[i] = std::move(entry);
-      }
-    }
-    return entries;
-  }
-
-  // The marker (and count) of object `index`.
-  std::optional<Head> head(uint64_t index) const {
-    if (index >= objectCount_) return std::nullopt;
-    const auto at = readUnsigned(bytes_, tableAt_ + index * offsetSize_, offsetSize_);
-    if (!at || *at >= bytes_.size()) return std::nullopt;
-    const uint8_t marker = bytes_[*at];
-    Head result{static_cast<uint8_t>(marker >> 4), static_cast<uint64_t>(marker & 0xF), *at + 1};
-    if (result.count == kCountFollows) {
-      const auto countMarker = readUnsigned(bytes_, result.bodyAt, 1);
-      if (!countMarker || (*countMarker >> 4) != kTypeInteger || (*countMarker & 0xF) > 3) {
-        return std::nullopt;
-      }
-      const uint64_t width = uint64_t{1} << (*countMarker & 0xF);
-      const auto count = readUnsigned(bytes_, result.bodyAt + 1, width);
-      if (!count) return std::nullopt;
-      result.count = *count;
-      result.bodyAt += 1 + width;
-    }
-    return result;
-  }
-
-  // Sets `text` to object `index` when it is an 8-bit string holding a NUL;
-  // false when it lies out of bounds.
-  bool stringWithNul(uint64_t index, std::optional<std::string>& text) const {
-    const std::optional<Head> object = head(index);
-    if (!object) return false;
-    if (object->type != kTypeAsciiString) return true;
-    if (object->bodyAt > bytes_.size() || object->count > bytes_.size() - object->bodyAt) {
-      return false;
-    }
-    const std::string_view chars(reinterpret_cast<const char*>(bytes_.data() + object->bodyAt),
-                                 object->count);
-    if (chars.find('\0') != std::string_view::npos) text.emplace(chars);
-    return true;
-  }
-
-  std::span<const uint8_t> bytes_;
-  uint64_t offsetSize_ = 0;
-  uint64_t refSize_ = 0;
-  uint64_t objectCount_ = 0;
-  uint64_t tableAt_ = 0;
-};
-
 }  // namespace
 
 std::optional<PropertyListStrings> parsePropertyListStrings(std::span<const uint8_t> bytes) {
   if (bytes.empty() || bytes.size() > kMaxPropertyListBytes) return std::nullopt;
   plist_t parsed = nullptr;
-  std::optional<std::vector<UncutEntry>> uncut;  // binary lists holding a NUL only
+  // Binary lists only, and nearly always empty: the top-level 8-bit strings
+  // holding a NUL, which the parser cuts there, read whole by the check.
+  std::vector<WholeTextEntry> wholeText;
   if (startsWith(bytes, kBinaryMagic)) {
-    bool asciiNul = false;
-    if (checkBinaryPropertyList(bytes, &asciiNul) != PropertyListCheck::ok) return std::nullopt;
-    if (asciiNul) {
-      uncut = UncutStrings::read(bytes);
-      if (!uncut) return std::nullopt;
-      if (uncut->empty()) uncut.reset();
-    }
+    if (checkBinaryPropertyList(bytes, &wholeText) != PropertyListCheck::ok) return std::nullopt;
     plist_from_bin(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()),
                    &parsed);
   } else if (startsWith(bytes, kBinaryPrefix)) {
@@ -248,11 +124,13 @@ std::optional<PropertyListStrings> parsePropertyListStrings(std::span<const uint
     plist_dict_next_item(root.get(), iter.get(), &rawKey, &value);
     std::unique_ptr<char, MallocDeleter> parsedKey(rawKey);
     if (!parsedKey) {
-      if (uncut && entry != uncut->size()) return std::nullopt;
+      // Entry i of the parse is entry i of the file: the parser keeps every
+      // entry, repeated keys included, in order.
+      if (!wholeText.empty() && entry != wholeText.size()) return std::nullopt;
       break;
     }
-    if (uncut && entry >= uncut->size()) return std::nullopt;
-    const UncutEntry* file = uncut ? &(*uncut)[entry] : nullptr;
+    if (!wholeText.empty() && entry >= wholeText.size()) return std::nullopt;
+    const WholeTextEntry* file = wholeText.empty() ? nullptr : &wholeText[entry];
     std::string key = file && file->key ? *file->key : std::string(parsedKey.get());
     // A binary dictionary may repeat a key; as in XML, the last entry wins,
     // also when it is not a string.
