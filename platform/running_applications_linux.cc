@@ -210,7 +210,8 @@ class RunningApplicationTable::Impl {
 
   // Reads the announcements in this user's default socket folders; an
   // announcement of a live process of this user replaces what the look
-  // learned of it, or adds it. Keeps `entries` in ascending pid.
+  // learned of it, or adds it. `entries`, in ascending pid, are known to be
+  // alive; they stay in that order.
   static void addAnnouncements(std::vector<Entry>& entries) {
     const InterfaceAddressInputs inputs = InterfaceAddressInputs::fromProcess(std::nullopt);
     for (const std::string& folder : defaultInterfaceSocketFolders(inputs)) {
@@ -223,14 +224,19 @@ class RunningApplicationTable::Impl {
         if (!pid) continue;
         auto announced = readInstanceAnnouncement(appendingPathComponent(folder, item->d_name));
         if (!announced || announced->pid != *pid || !announced->bundlePath) continue;
-        if (processStartTime(*pid) != announced->startTime) continue;  // a host that has ended
-        Entry entry{RunningApplication{*pid, announced->bundleIdentifier,
-                                       FileURL::fileURLWithPath(*announced->bundlePath)},
-                    announced->startTime};
         auto at = std::lower_bound(
             entries.begin(), entries.end(), *pid,
             [](const Entry& e, int32_t p) { return e.application.processIdentifier < p; });
-        if (at != entries.end() && at->application.processIdentifier == *pid) {
+        const bool listed = at != entries.end() && at->application.processIdentifier == *pid;
+        // A listed entry was just found alive with its start time; any other
+        // announcement may be of a host that has ended.
+        const bool alive = listed ? at->startTime == announced->startTime
+                                  : processStartTime(*pid) == announced->startTime;
+        if (!alive) continue;
+        Entry entry{RunningApplication{*pid, announced->bundleIdentifier,
+                                       FileURL::fileURLWithPath(*announced->bundlePath)},
+                    announced->startTime};
+        if (listed) {
           *at = std::move(entry);
         } else {
           entries.insert(at, std::move(entry));

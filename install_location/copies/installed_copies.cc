@@ -1,6 +1,7 @@
 #include "install_location/copies/installed_copies.h"
 
 #include <algorithm>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "install_location/probe/bundle_facts.h"
@@ -39,19 +40,18 @@ ResultMap scanInstalledCopies(const PlatformServices& services,
   std::vector<std::string> folders{systemFolder};
   if (auto user = services.applicationFolders.userFolder()) folders.push_back(std::move(*user));
 
-  const std::unordered_set<std::string> siblings(runningSiblingPaths.begin(),
-                                                 runningSiblingPaths.end());
-  // The items the siblings run from, to match a copy reached under another
-  // spelling of its folder (the system reports running bundles with links
-  // resolved). One lookup per distinct sibling, none without siblings.
-  std::vector<FileIdentity> siblingItems;
-  for (const std::string& sibling : siblings) {
-    if (auto identity = itemIdentity(services.fileSystem, sibling))
-      siblingItems.push_back(*identity);
+  // Each distinct sibling path, with the item it names, to match a copy
+  // reached under another spelling of its folder (the system reports running
+  // bundles with links resolved). One lookup per distinct sibling.
+  std::unordered_map<std::string, std::optional<FileIdentity>> siblingItems;
+  for (const std::string& sibling : runningSiblingPaths) {
+    if (!siblingItems.contains(sibling)) {
+      siblingItems.emplace(sibling, itemIdentity(services.fileSystem, sibling));
+    }
   }
   const auto isSiblingItem = [&siblingItems](const std::optional<FileIdentity>& identity) {
-    return identity &&
-           std::find(siblingItems.begin(), siblingItems.end(), *identity) != siblingItems.end();
+    return identity && std::any_of(siblingItems.begin(), siblingItems.end(),
+                                   [&](const auto& item) { return item.second == identity; });
   };
   std::unordered_set<std::string> listedPaths;  // standardized paths of the candidates
   std::vector<FileIdentity> listedItems;        // and the items they name
@@ -97,11 +97,11 @@ ResultMap scanInstalledCopies(const PlatformServices& services,
       if (id == info->end() || id->second != myBundleId) continue;
 
       bool running = false;
-      if (!siblings.empty()) {  // with no sibling, nothing is running
+      if (!siblingItems.empty()) {  // with no sibling, nothing is running
         std::string standardized = standardizedPath(path);
         const std::optional<FileIdentity> identity =
             readAttributes() ? readAttributes()->identity : std::nullopt;
-        running = siblings.count(standardized) > 0 || isSiblingItem(identity);
+        running = siblingItems.contains(standardized) || isSiblingItem(identity);
         listedPaths.insert(std::move(standardized));
         if (identity) listedItems.push_back(*identity);
       }
@@ -120,7 +120,7 @@ ResultMap scanInstalledCopies(const PlatformServices& services,
   bool otherInstanceRunning = false;
   for (const std::string& sibling : runningSiblingPaths) {
     if (listedPaths.count(sibling) > 0) continue;
-    const std::optional<FileIdentity> item = itemIdentity(services.fileSystem, sibling);
+    const std::optional<FileIdentity>& item = siblingItems.at(sibling);
     if (item && std::find(listedItems.begin(), listedItems.end(), *item) != listedItems.end()) {
       continue;
     }

@@ -8,8 +8,8 @@
 // strings differ, they still match when both name the same item on disk (its
 // own identity: a bundle path that is itself a link is not the bundle).
 //
-// Thread: main thread (the workspace is read there), except
-// sameInstalledItem(), which may run anywhere.
+// Thread: main thread (the workspace is read there), except itemIdentity(),
+// which may run anywhere.
 #pragma once
 
 #include <optional>
