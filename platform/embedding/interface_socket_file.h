@@ -12,7 +12,7 @@ namespace korvane {
 
 // A bound, listening Unix stream socket, or why there is none.
 struct ListeningSocket {
-  int fd = -1;          // close-on-exec; owned by the caller
+  int fd = -1;          // close-on-exec and non-blocking; owned by the caller
   uint64_t device = 0;  // identity of the socket file made, for removal
   uint64_t inode = 0;
   std::error_code error;  // set on failure

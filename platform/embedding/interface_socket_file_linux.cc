@@ -81,7 +81,7 @@ ListeningSocket listenAtInterfaceSocket(const std::string& path, std::string_vie
     }
   }
 
-  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     const int error = errno;
     return failure(error, "cannot make " + where + ": " + std::strerror(error));

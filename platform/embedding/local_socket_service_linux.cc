@@ -45,9 +45,7 @@ std::optional<LocalSocketService::Failure> LocalSocketService::listen(const std:
   path_ = path;
   device_ = listening.device;
   inode_ = listening.inode;
-  fd_ = listening.fd;
-  // Accepting must never wait: a client that gave up leaves nothing to take.
-  fcntl(fd_, F_SETFL, fcntl(fd_, F_GETFL) | O_NONBLOCK);
+  fd_ = listening.fd;  // non-blocking: a client that gave up leaves nothing to take
   accept_ = std::move(accept);
   holdReserve();
   watch();
@@ -83,11 +81,15 @@ void LocalSocketService::resume() {
   // Accepting starts again only once the reserve is back: otherwise the next
   // client would take the descriptors the rest of the host still needs.
   if (!holdReserve()) {
-    retry_ =
-        g_timeout_add(static_cast<guint>(kRetryPause.count()), &LocalSocketService::onRetry, this);
+    retryLater();
     return;
   }
   watch();
+}
+
+void LocalSocketService::retryLater() {
+  retry_ =
+      g_timeout_add(static_cast<guint>(kRetryPause.count()), &LocalSocketService::onRetry, this);
 }
 
 void LocalSocketService::watch() {
@@ -133,8 +135,7 @@ void LocalSocketService::pause(int error) {
   g_source_remove(watch_);
   watch_ = 0;
   releaseReserve();  // for the rest of the host while the connections hold the others
-  retry_ =
-      g_timeout_add(static_cast<guint>(kRetryPause.count()), &LocalSocketService::onRetry, this);
+  retryLater();
   // One episode, one pair of lines: while descriptors come and go at the
   // limit, accepting may succeed and fail again many times a second.
   const auto now = std::chrono::steady_clock::now();

@@ -74,6 +74,7 @@ class LocalSocketService {
   void handOver(int fd);
   void pause(int error);
   void resume();
+  void retryLater();
   void watch();
   bool holdReserve();
   void releaseReserve();
