@@ -6,7 +6,7 @@
 // Thread: main thread only; the application asks on the main thread.
 #pragma once
 
-#include "platform/embedding/flutter_app_delegate.h"
+#include "platform/appkit/flutter_app_delegate.h"
 
 namespace korvane {
 

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "external_plugins/external_plugins.h"
+#include "platform/appkit/flutter_view_controller.h"
 #include "platform/appkit/ns_application.h"
-#include "platform/embedding/flutter_view_controller.h"
 
 namespace korvane {
 namespace {

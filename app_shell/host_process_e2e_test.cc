@@ -24,8 +24,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/embedding/interface_frame.h"
 #include "platform/embedding/standard_method_codec.h"
+#include "platform/linux/engine/interface_frame.h"
 #include "testing/bundle_maker.h"
 #include "testing/child_process.h"
 #include "testing/interface_test_client.h"

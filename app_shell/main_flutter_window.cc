@@ -6,7 +6,7 @@
 #include "external_plugins/external_plugins.h"
 #include "install_location/channel/macos_install_location_channel.h"
 #include "login_item/launch_at_startup_channel.h"
-#include "platform/embedding/flutter_view_controller.h"
+#include "platform/appkit/flutter_view_controller.h"
 #include "platform/embedding/method_channel.h"
 
 namespace korvane {

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "external_plugins/external_plugins.h"
+#include "platform/appkit/flutter_view_controller.h"
 #include "platform/appkit/ns_application.h"
 #include "platform/embedding/channel_messenger.h"
-#include "platform/embedding/flutter_view_controller.h"
 #include "platform/embedding/standard_method_codec.h"
 #include "platform/main_loop.h"
 #include "testing/temp_dir.h"

@@ -8,7 +8,7 @@
 
 #include "app_shell/app_delegate.h"
 #include "app_shell/main_flutter_window.h"
-#include "platform/embedding/flutter_view_controller.h"
+#include "platform/appkit/flutter_view_controller.h"
 #include "testing/stderr_capture.h"
 #include "testing/temp_dir.h"
 

@@ -21,7 +21,7 @@
 
 #include "install_location/probe/activation.h"
 #include "platform/embedding/standard_method_codec.h"
-#include "platform/instance_endpoint.h"
+#include "platform/linux/ipc/instance_endpoint.h"
 #include "platform/main_loop.h"
 #include "platform/services.h"
 #include "testing/bundle_maker.h"

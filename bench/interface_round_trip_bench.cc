@@ -31,10 +31,10 @@
 
 #include "install_location/channel/macos_install_location_channel.h"
 #include "platform/dispatch_queue.h"
-#include "platform/embedding/flutter_engine.h"
-#include "platform/embedding/interface_frame.h"
 #include "platform/embedding/method_channel.h"
 #include "platform/embedding/standard_method_codec.h"
+#include "platform/linux/engine/interface_engine.h"
+#include "platform/linux/engine/interface_frame.h"
 #include "platform/main_loop.h"
 #include "testing/forwarding_file_system.h"
 #include "testing/temp_dir.h"
@@ -162,7 +162,7 @@ void channelRoundTrips(benchmark::State& state, const FlutterMethodCall& call, b
   NullWorkspace workspace;
   PlatformServices services{busyWorker ? static_cast<FileSystem&>(slow) : realFileSystem(),
                             workspace, logger, realBundleReader(), realApplicationFolders()};
-  FlutterEngine engine(logger);
+  InterfaceEngine engine(logger);
   MacosInstallLocationChannel::register_(engine.binaryMessenger(), services);
   if (auto failure = engine.start(dir.file("bench.sock"))) {
     state.SkipWithError(failure->message.c_str());

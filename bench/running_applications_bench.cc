@@ -33,9 +33,9 @@
 #include "install_location/channel/macos_install_location_channel.h"
 #include "install_location/probe/activation.h"
 #include "install_location/probe/running_instances.h"
-#include "platform/instance_announcement.h"
+#include "platform/linux/ipc/instance_announcement.h"
+#include "platform/linux/process/running_applications.h"
 #include "platform/main_loop.h"
-#include "platform/running_applications.h"
 #include "testing/fake_services.h"
 #include "testing/temp_dir.h"
 

@@ -10,7 +10,7 @@
 #include <span>
 #include <vector>
 
-#include "platform/embedding/interface_frame.h"
+#include "platform/linux/engine/interface_frame.h"
 
 using korvane::FrameKind;
 using korvane::FrameKinds;

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
+#include "platform/linux/files/property_list_check.h"
 #include "platform/property_list.h"
-#include "platform/property_list_check.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> input(data, size);

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/instance_endpoint.h"
+#include "platform/linux/ipc/instance_endpoint.h"
 #include "platform/main_loop.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "platform/instance_endpoint.h"
+#include "platform/linux/ipc/instance_endpoint.h"
 #include "platform/main_loop.h"
 #include "testing/bundle_maker.h"
 

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/embedding/interface_address.h"
+#include "platform/linux/engine/interface_address.h"
 
 namespace korvane::testing {
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/embedding/interface_frame.h"
+#include "platform/linux/engine/interface_frame.h"
 
 namespace korvane::testing {
 

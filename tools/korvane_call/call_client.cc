@@ -10,7 +10,7 @@
 #include <optional>
 #include <span>
 
-#include "platform/embedding/interface_frame.h"
+#include "platform/linux/engine/interface_frame.h"
 
 namespace korvane::tools {
 namespace {

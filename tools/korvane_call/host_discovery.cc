@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/embedding/interface_socket_file.h"
+#include "platform/linux/engine/interface_socket_file.h"
 
 namespace korvane::tools {
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/embedding/interface_address.h"
+#include "platform/linux/engine/interface_address.h"
 
 namespace korvane::tools {
 

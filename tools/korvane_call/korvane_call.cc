@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "platform/embedding/standard_method_codec.h"
-#include "platform/instance_endpoint.h"
+#include "platform/linux/ipc/instance_endpoint.h"
 #include "tools/korvane_call/call_client.h"
 #include "tools/korvane_call/host_discovery.h"
 #include "tools/korvane_call/json_value.h"

@@ -15,9 +15,9 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/embedding/flutter_engine.h"
 #include "platform/embedding/method_channel.h"
-#include "platform/instance_endpoint.h"
+#include "platform/linux/engine/interface_engine.h"
+#include "platform/linux/ipc/instance_endpoint.h"
 #include "platform/main_loop.h"
 #include "testing/capturing_logger.h"
 #include "testing/child_process.h"
@@ -128,7 +128,7 @@ class KorvaneCallTest : public ::testing::Test {
   TempDir dir;
   std::string socket = dir.file("host.sock");
   CapturingLogger logger;
-  FlutterEngine engine{logger};
+  InterfaceEngine engine{logger};
   std::optional<FlutterResult> held;
 };
 
