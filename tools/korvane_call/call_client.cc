@@ -11,6 +11,7 @@
 #include <span>
 
 #include "platform/linux/engine/interface_frame.h"
+#include "platform/linux/posix/file_descriptor.h"
 
 namespace korvane::tools {
 namespace {
@@ -62,18 +63,6 @@ std::optional<CallOutcome> sendAll(int fd, std::span<const uint8_t> bytes,
   return std::nullopt;
 }
 
-class Socket {
- public:
-  Socket() : fd_(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0)) {}
-  ~Socket() {
-    if (fd_ >= 0) close(fd_);
-  }
-  int fd() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& channel,
@@ -89,14 +78,15 @@ CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& 
     return fail(Status::unreachable, "socket path " + socketPath + " is not usable");
   }
   std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
-  Socket socket;
-  if (socket.fd() < 0) return fail(Status::unreachable, systemError("cannot make a socket", errno));
-  if (connect(socket.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  const posix::FileDescriptor socket(
+      ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  if (!socket.valid()) return fail(Status::unreachable, systemError("cannot make a socket", errno));
+  if (connect(socket.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
     const int error = errno;
     if (error != EAGAIN && error != EINPROGRESS) {
       return fail(Status::unreachable, systemError("cannot connect to " + socketPath, error));
     }
-    if (!waitFor(socket.fd(), POLLOUT, deadline)) {
+    if (!waitFor(socket.get(), POLLOUT, deadline)) {
       return fail(Status::timedOut, "no connection to " + socketPath + " within the time limit");
     }
   }
@@ -105,7 +95,7 @@ CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& 
   // be anybody's listener.
   ucred peer{};
   socklen_t size = sizeof peer;
-  if (getsockopt(socket.fd(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
+  if (getsockopt(socket.get(), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0) {
     return fail(Status::unreachable, systemError("cannot tell who serves " + socketPath, errno));
   }
   if (peer.uid != getuid()) {
@@ -115,7 +105,7 @@ CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& 
   }
 
   if (auto failure =
-          sendAll(socket.fd(), *frame, deadline, "the call", "cannot send to " + socketPath)) {
+          sendAll(socket.get(), *frame, deadline, "the call", "cannot send to " + socketPath)) {
     return *failure;
   }
 
@@ -127,7 +117,7 @@ CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& 
       if (received.kind == FrameKind::hostMessage) {
         // This is no interface: the host's message is answered with no data.
         const auto answer = *encodeReplyFrame(received.id, {}, FrameKind::hostReply);
-        if (auto failure = sendAll(socket.fd(), answer, deadline, "the answer to its message",
+        if (auto failure = sendAll(socket.get(), answer, deadline, "the answer to its message",
                                    "cannot answer the host's message")) {
           return *failure;
         }
@@ -136,10 +126,10 @@ CallOutcome sendAndAwaitReply(const std::string& socketPath, const std::string& 
       }
     }
     frames.clear();
-    if (!waitFor(socket.fd(), POLLIN, deadline)) {
+    if (!waitFor(socket.get(), POLLIN, deadline)) {
       return fail(Status::timedOut, "no reply within the time limit");
     }
-    const ssize_t n = recv(socket.fd(), buffer.data(), buffer.size(), 0);
+    const ssize_t n = recv(socket.get(), buffer.data(), buffer.size(), 0);
     if (n == 0) return fail(Status::broken, "the host closed the connection without replying");
     if (n < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) continue;

@@ -14,14 +14,14 @@
 #include <cstring>
 #include <string_view>
 
+#include "platform/linux/posix/errno_code.h"
+
 extern char** environ;
 
 namespace korvane {
 namespace {
 
 constexpr std::string_view kInterfaceSocketVariable = "KORVANE_INTERFACE_SOCKET=";
-
-std::error_code fromErrno(int error) { return std::error_code(error, std::generic_category()); }
 
 class SpawnSetup {
  public:
@@ -81,7 +81,7 @@ std::vector<std::string> environmentForLaunch() {
 LaunchResult launchApplication(const std::string& executable,
                                const std::vector<std::string>& environment) {
   SpawnSetup setup;
-  if (int error = setup.prepare()) return LaunchResult{0, fromErrno(error)};
+  if (int error = setup.prepare()) return LaunchResult{0, posix::errnoCode(error)};
   std::vector<char*> argv{const_cast<char*>(executable.c_str()), nullptr};
   std::vector<char*> envp;
   envp.reserve(environment.size() + 1);
@@ -90,7 +90,7 @@ LaunchResult launchApplication(const std::string& executable,
   pid_t pid = 0;
   if (int error = posix_spawn(&pid, executable.c_str(), setup.actions(), setup.attributes(),
                               argv.data(), envp.data())) {
-    return LaunchResult{0, fromErrno(error)};
+    return LaunchResult{0, posix::errnoCode(error)};
   }
   // The watch waits for this child alone; it is reaped when it ends, and the
   // watch (on the default context) goes with it.

@@ -14,6 +14,7 @@
 
 #include "platform/linux/desktop/desktop_exec.h"
 #include "platform/linux/files/config_files.h"
+#include "platform/linux/posix/errno_code.h"
 #include "platform/linux/process/bundle_paths.h"
 #include "platform/linux/process/proc_link.h"
 
@@ -166,7 +167,7 @@ class AutostartLoginItems final : public LoginItems {
     if (!folder) return noConfigFolder();
     const std::string path = entryPath(*folder, identifier);
     if (unlink(path.c_str()) != 0 && errno != ENOENT) {
-      const ConfigFileError error{path, std::error_code(errno, std::generic_category())};
+      const ConfigFileError error{path, posix::lastErrnoCode()};
       return LoginItemError{error.describe("cannot remove the login item")};
     }
     return std::nullopt;

@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/linux/posix/errno_code.h"
+
 namespace korvane {
 namespace {
 
@@ -16,8 +18,6 @@ std::optional<std::string> environmentValue(const char* name) {
   if (value == nullptr) return std::nullopt;
   return std::string(value);
 }
-
-std::error_code fromErrno(int error) { return std::error_code(error, std::generic_category()); }
 
 std::string octal(mode_t mode) {
   char text[8];
@@ -63,25 +63,25 @@ std::error_code checkInterfaceSocketFolder(const std::string& folder, uint32_t u
   if (lstat(folder.c_str(), &info) != 0) {
     const int error = errno;
     message = where + ": " + std::strerror(error);
-    return fromErrno(error);
+    return posix::errnoCode(error);
   }
   if (S_ISLNK(info.st_mode)) {
     message = where + " is a symbolic link; refusing to use it";
-    return fromErrno(ELOOP);
+    return posix::errnoCode(ELOOP);
   }
   if (!S_ISDIR(info.st_mode)) {
     message = where + " is not a folder";
-    return fromErrno(ENOTDIR);
+    return posix::errnoCode(ENOTDIR);
   }
   if (info.st_uid != uid) {
     message = where + " belongs to uid " + std::to_string(info.st_uid) + ", not to uid " +
               std::to_string(uid) + "; refusing to use it";
-    return fromErrno(EPERM);
+    return posix::errnoCode(EPERM);
   }
   if ((info.st_mode & (S_IRWXG | S_IRWXO)) != 0) {
     message =
         where + " has mode " + octal(info.st_mode) + ", which lets other users in; it must be 0700";
-    return fromErrno(EPERM);
+    return posix::errnoCode(EPERM);
   }
   return {};
 }
@@ -101,7 +101,7 @@ InterfaceSocketPath prepareDefaultSocketPath(const InterfaceAddressInputs& input
       runtimeDirUsable(inputs.runtimeDir) ? *inputs.runtimeDir + "/korvane" : tmpFolder(inputs);
   if (mkdir(folder.c_str(), S_IRWXU) != 0 && errno != EEXIST) {
     const int error = errno;
-    return failure(fromErrno(error),
+    return failure(posix::errnoCode(error),
                    "cannot make interface socket folder " + folder + ": " + std::strerror(error));
   }
   std::string message;
@@ -114,7 +114,7 @@ InterfaceSocketPath prepareDefaultSocketPath(const InterfaceAddressInputs& input
 InterfaceSocketPath prepareInterfaceSocketPath(const InterfaceAddressInputs& inputs) {
   if (inputs.option) {
     if (inputs.option->empty())
-      return failure(fromErrno(EINVAL), "--interface-socket needs a path");
+      return failure(posix::errnoCode(EINVAL), "--interface-socket needs a path");
     return InterfaceSocketPath{*inputs.option, {}, {}};
   }
   if (inputs.environment && !inputs.environment->empty()) {

@@ -8,12 +8,12 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/linux/posix/errno_code.h"
+
 namespace korvane {
 namespace {
 
 enum class Probe { live, stale, failed };
-
-std::error_code fromErrno(int error) { return std::error_code(error, std::generic_category()); }
 
 bool makeAddress(const std::string& path, sockaddr_un& address) {
   address = {};
@@ -40,7 +40,7 @@ Probe probe(const sockaddr_un& address, int& error) {
 
 ListeningSocket failure(int error, std::string message) {
   ListeningSocket result;
-  result.error = fromErrno(error);
+  result.error = posix::errnoCode(error);
   result.message = std::move(message);
   return result;
 }

@@ -9,10 +9,11 @@
 #include <cstdlib>
 #include <vector>
 
+#include "platform/linux/posix/errno_code.h"
+#include "platform/linux/posix/io.h"
+
 namespace korvane {
 namespace {
-
-std::error_code lastError() { return std::error_code(errno, std::generic_category()); }
 
 std::optional<std::string> homeFolder() {
   if (const char* home = getenv("HOME"); home != nullptr && home[0] == '/') return home;
@@ -36,7 +37,7 @@ std::optional<ConfigFileError> makeFolder(const std::string& path, mode_t mode) 
     return std::nullopt;
   if (error == EEXIST)
     return ConfigFileError{path, std::make_error_code(std::errc::not_a_directory)};
-  return ConfigFileError{path, std::error_code(error, std::generic_category())};
+  return ConfigFileError{path, posix::errnoCode(error)};
 }
 
 std::optional<ConfigFileError> makeFolderWithParents(const std::string& path, mode_t mode) {
@@ -49,17 +50,6 @@ std::optional<ConfigFileError> makeFolderWithParents(const std::string& path, mo
     if (auto error = makeFolder(parent, mode)) return error;
   }
   return makeFolder(path, mode);
-}
-
-bool writeAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = write(fd, bytes.data(), bytes.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n == 0) errno = EIO;
-    if (n <= 0) return false;
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
 }
 
 }  // namespace
@@ -92,14 +82,15 @@ std::optional<ConfigFileError> replaceFileAtomically(const std::string& folder,
   const std::string target = folder + "/" + name;
   std::string temporary = folder + "/." + name + ".XXXXXX";
   const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) return ConfigFileError{folder, lastError()};
+  if (fd < 0) return ConfigFileError{folder, posix::lastErrnoCode()};
   std::optional<ConfigFileError> failure;
-  if (fchmod(fd, static_cast<mode_t>(mode)) != 0 || !writeAll(fd, bytes) || fsync(fd) != 0) {
-    failure = ConfigFileError{temporary, lastError()};
+  if (fchmod(fd, static_cast<mode_t>(mode)) != 0 ||
+      !posix::writeFully(fd, bytes.data(), bytes.size()) || fsync(fd) != 0) {
+    failure = ConfigFileError{temporary, posix::lastErrnoCode()};
   }
-  if (close(fd) != 0 && !failure) failure = ConfigFileError{temporary, lastError()};
+  if (close(fd) != 0 && !failure) failure = ConfigFileError{temporary, posix::lastErrnoCode()};
   if (!failure && rename(temporary.c_str(), target.c_str()) != 0) {
-    failure = ConfigFileError{target, lastError()};
+    failure = ConfigFileError{target, posix::lastErrnoCode()};
   }
   if (failure) {
     unlink(temporary.c_str());

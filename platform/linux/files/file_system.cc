@@ -18,28 +18,28 @@
 
 #include <cerrno>
 
+#include "platform/linux/posix/errno_code.h"
+
 namespace korvane {
 namespace {
 
 bool holdsNul(const std::string& path) { return path.find('\0') != std::string::npos; }
 
-std::error_code errnoCode(int error) { return std::error_code(error, std::generic_category()); }
-
 std::string quoted(const std::string& path) { return "\u201c" + path + "\u201d"; }
 
 FileError attributesError(const std::string& path, int error) {
-  return {errnoCode(error), "The attributes of " + quoted(path) +
-                                " could not be read: " + errnoCode(error).message()};
+  return {posix::errnoCode(error), "The attributes of " + quoted(path) +
+                                       " could not be read: " + posix::errnoCode(error).message()};
 }
 
 FileError listingError(const std::string& path, int error) {
-  return {errnoCode(error),
-          "The folder " + quoted(path) + " could not be listed: " + errnoCode(error).message()};
+  return {posix::errnoCode(error), "The folder " + quoted(path) + " could not be listed: " +
+                                       posix::errnoCode(error).message()};
 }
 
 FileError moveError(const std::string& from, const std::string& to, int error) {
-  return {errnoCode(error), quoted(from) + " could not be moved to " + quoted(to) + ": " +
-                                errnoCode(error).message()};
+  return {posix::errnoCode(error), quoted(from) + " could not be moved to " + quoted(to) + ": " +
+                                       posix::errnoCode(error).message()};
 }
 
 FileType typeOfMode(mode_t mode) {
@@ -78,7 +78,7 @@ class LinuxFileSystem final : public FileSystem {
     } else if (errno == ENODATA) {
       result.status = AttributeLookup::Status::missing;
     } else {
-      result.error = std::error_code(errno, std::generic_category());
+      result.error = posix::lastErrnoCode();
     }
     return result;
   }

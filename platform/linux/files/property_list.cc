@@ -17,23 +17,10 @@
 #include <vector>
 
 #include "platform/linux/files/property_list_check.h"
+#include "platform/linux/posix/file_descriptor.h"
 
 namespace korvane {
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 struct PlistDeleter {
   void operator()(void* node) const { plist_free(node); }
@@ -155,7 +142,7 @@ std::optional<PropertyListStrings> readPropertyListStrings(const std::string& pa
     fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return std::nullopt;
-  FileDescriptor file(fd);
+  posix::FileDescriptor file(fd);
   struct stat status {};
   if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   if (status.st_size < 0 || static_cast<uint64_t>(status.st_size) > kMaxPropertyListBytes) {

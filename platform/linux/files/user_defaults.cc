@@ -18,6 +18,8 @@
 
 #include "platform/linux/files/config_files.h"
 #include "platform/linux/files/property_list_check.h"
+#include "platform/linux/posix/errno_code.h"
+#include "platform/linux/posix/io.h"
 
 namespace korvane {
 namespace {
@@ -38,8 +40,6 @@ struct Loaded {
   PlistNode dictionary;   // when ok
   std::error_code error;  // when unreadable
 };
-
-std::error_code lastError() { return std::error_code(errno, std::generic_category()); }
 
 // The dictionary in `bytes`, after the checks that keep the parser safe.
 PlistNode parseDictionary(const std::vector<uint8_t>& bytes) {
@@ -68,7 +68,7 @@ Loaded load(const std::string& path) {
     // A folder in the file's place cannot be opened for writing either: it is
     // kept aside like any other file that is not a property list.
     loaded.state = errno == EISDIR ? FileState::corrupt : FileState::unreadable;
-    loaded.error = lastError();
+    loaded.error = posix::lastErrnoCode();
     return loaded;
   }
   struct stat info {};
@@ -77,20 +77,15 @@ Loaded load(const std::string& path) {
               static_cast<size_t>(info.st_size) <= kMaxPropertyListBytes;
   if (fits) {
     bytes.resize(kMaxPropertyListBytes + 1);
-    size_t done = 0;
-    for (;;) {
-      const ssize_t n = read(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        loaded.state = FileState::unreadable;
-        loaded.error = lastError();
-        close(fd);
-        return loaded;
-      }
-      if (n == 0 || (done += static_cast<size_t>(n)) == bytes.size()) break;
+    const std::optional<size_t> done = posix::readFully(fd, bytes.data(), bytes.size());
+    if (!done) {
+      loaded.state = FileState::unreadable;
+      loaded.error = posix::lastErrnoCode();
+      close(fd);
+      return loaded;
     }
-    fits = done <= kMaxPropertyListBytes;
-    bytes.resize(done);
+    fits = *done <= kMaxPropertyListBytes;
+    bytes.resize(*done);
   }
   close(fd);
   loaded.dictionary = fits ? parseDictionary(bytes) : nullptr;
@@ -122,7 +117,7 @@ std::optional<std::string> setAside(const std::string& path) {
       if (lstat(aside.c_str(), &info) == 0) continue;
       if (rename(path.c_str(), aside.c_str()) == 0) return std::nullopt;
     }
-    return ConfigFileError{aside, lastError()}.describe(
+    return ConfigFileError{aside, posix::lastErrnoCode()}.describe(
         "cannot keep the unreadable preferences as");
   }
   return "cannot keep the unreadable preferences \"" + path + "\": every name is taken";

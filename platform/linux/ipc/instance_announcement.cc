@@ -10,6 +10,7 @@
 
 #include "platform/bundles.h"
 #include "platform/linux/files/config_files.h"
+#include "platform/linux/posix/io.h"
 #include "platform/linux/process/bundle_paths.h"
 #include "platform/linux/process/proc_link.h"
 #include "platform/linux/process/process_status.h"
@@ -169,13 +170,7 @@ std::optional<InstanceAnnouncement> readInstanceAnnouncement(const std::string& 
   if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == getuid() &&
       static_cast<size_t>(status.st_size) <= kMaxAnnouncementBytes) {
     bytes.resize(static_cast<size_t>(status.st_size) + 1);
-    size_t filled = 0;
-    while (filled < bytes.size()) {
-      const ssize_t n = read(fd, bytes.data() + filled, bytes.size() - filled);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      filled += static_cast<size_t>(n);
-    }
+    const size_t filled = posix::readFully(fd, bytes.data(), bytes.size()).value_or(0);
     // One byte more than it had: it grew while read, so it is not the file we
     // looked at.
     bytes.resize(filled <= static_cast<size_t>(status.st_size) ? filled : 0);

@@ -12,6 +12,8 @@
 #include <utility>
 
 #include "platform/linux/ipc/instance_endpoint.h"
+#include "platform/linux/posix/errno_code.h"
+#include "platform/linux/posix/file_descriptor.h"
 
 namespace korvane {
 namespace {
@@ -28,10 +30,8 @@ struct Failure {
   std::string message;
 };
 
-std::error_code fromErrno(int error) { return std::error_code(error, std::generic_category()); }
-
 Failure systemFailure(const std::string& what, int error) {
-  return Failure{fromErrno(error), what + ": " + std::strerror(error)};
+  return Failure{posix::errnoCode(error), what + ": " + std::strerror(error)};
 }
 
 Failure timedOut(std::string message) {
@@ -62,21 +62,6 @@ bool waitFor(int fd, short events, Clock::time_point deadline) {
   }
 }
 
-class OwnedFd {
- public:
-  explicit OwnedFd(int fd) : fd_(fd) {}
-  ~OwnedFd() {
-    if (fd_ >= 0) close(fd_);
-  }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-  int get() const { return fd_; }
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_;
-};
-
 // Connects to the socket at `path` and checks who listens there. Returns the
 // connected descriptor, or -1 with `failure` set.
 int connectAt(const std::string& path, int32_t pid, uint32_t uid, Clock::time_point deadline,
@@ -89,7 +74,7 @@ int connectAt(const std::string& path, int32_t pid, uint32_t uid, Clock::time_po
     return -1;
   }
   std::memcpy(address.sun_path, path.data(), path.size());
-  OwnedFd fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  posix::FileDescriptor fd(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (fd.get() < 0) {
     failure = systemFailure("cannot make a socket", errno);
     return -1;

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/linux/engine/interface_socket_file.h"
+#include "platform/linux/posix/errno_code.h"
 #include "platform/main_thread.h"
 
 namespace korvane {
@@ -17,9 +18,7 @@ namespace {
 // Connections taken per wake-up before other sources get their turn.
 constexpr int kAcceptsPerWake = 32;
 
-std::string errorText(int error) {
-  return std::error_code(error, std::generic_category()).message();
-}
+std::string errorText(int error) { return posix::errnoCode(error).message(); }
 
 }  // namespace
 

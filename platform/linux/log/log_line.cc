@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "platform/linux/log/log_rate_limit.h"
+#include "platform/linux/posix/io.h"
 
 namespace korvane {
 namespace {
@@ -137,13 +138,8 @@ void writeLine(std::string_view tag, std::string_view message, int syslogPriorit
   appendEscaped(line, program_invocation_short_name);
   line.append("[").append(std::to_string(getpid())).append("] ").append(text).push_back('\n');
 
-  size_t done = 0;
-  while (done < line.size()) {
-    const ssize_t n = write(STDERR_FILENO, line.data() + done, line.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
+  // Nothing to do when standard error is gone; syslog still gets the line.
+  (void)posix::writeFully(STDERR_FILENO, line.data(), line.size());
   // "%s"-style text in the message stays text.
   syslog(syslogPriority, "%.*s", static_cast<int>(text.size()), text.data());
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/linux/posix/io.h"
+
 namespace korvane {
 namespace {
 
@@ -15,13 +17,7 @@ namespace {
 size_t readSmallFile(const std::string& path, char* buffer, size_t size) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return 0;
-  size_t filled = 0;
-  while (filled < size) {
-    const ssize_t n = read(fd, buffer + filled, size - filled);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    filled += static_cast<size_t>(n);
-  }
+  const size_t filled = posix::readFully(fd, buffer, size).value_or(0);
   close(fd);
   return filled;
 }
