@@ -24,11 +24,6 @@ namespace {
 constexpr const char* kGroup = G_KEY_FILE_DESKTOP_GROUP;
 constexpr std::string_view kSuffix = ".desktop";
 
-struct KeyFileDeleter {
-  void operator()(GKeyFile* file) const { g_key_file_free(file); }
-};
-using KeyFilePtr = std::unique_ptr<GKeyFile, KeyFileDeleter>;
-
 bool isSafeIdentifier(const std::string& identifier) {
   return !identifier.empty() && identifier.find('/') == std::string::npos &&
          identifier.find('\0') == std::string::npos;
@@ -42,15 +37,14 @@ std::optional<std::string> autostartFolder() {
 
 // Whether the entry at `path` exists, parses and is not disabled.
 bool entryIsEnabled(const std::string& path) {
-  KeyFilePtr file(g_key_file_new());
-  if (!g_key_file_load_from_file(file.get(), path.c_str(), G_KEY_FILE_NONE, nullptr)) return false;
-  if (!g_key_file_has_group(file.get(), kGroup)) return false;
-  GError* error = nullptr;
-  const bool hidden = g_key_file_get_boolean(file.get(), kGroup, "Hidden", &error);
+  g_autoptr(GKeyFile) file = g_key_file_new();
+  if (!g_key_file_load_from_file(file, path.c_str(), G_KEY_FILE_NONE, nullptr)) return false;
+  if (!g_key_file_has_group(file, kGroup)) return false;
+  g_autoptr(GError) error = nullptr;
+  const bool hidden = g_key_file_get_boolean(file, kGroup, "Hidden", &error);
   g_clear_error(&error);
   if (hidden) return false;
-  const bool enabled =
-      g_key_file_get_boolean(file.get(), kGroup, "X-GNOME-Autostart-enabled", &error);
+  const bool enabled = g_key_file_get_boolean(file, kGroup, "X-GNOME-Autostart-enabled", &error);
   const bool disabled = error == nullptr && !enabled;
   g_clear_error(&error);
   return !disabled;
@@ -143,16 +137,15 @@ class AutostartLoginItems final : public LoginItems {
     if (!executable)
       return LoginItemError{"cannot find the running executable (\"/proc/self/exe\")"};
 
-    KeyFilePtr file(g_key_file_new());
-    g_key_file_set_string(file.get(), kGroup, "Type", "Application");
-    g_key_file_set_string(file.get(), kGroup, "Name", name.c_str());
-    g_key_file_set_string(file.get(), kGroup, "Exec",
+    g_autoptr(GKeyFile) file = g_key_file_new();
+    g_key_file_set_string(file, kGroup, "Type", "Application");
+    g_key_file_set_string(file, kGroup, "Name", name.c_str());
+    g_key_file_set_string(file, kGroup, "Exec",
                           quotedExecArgument(withoutDeletedMark(*executable)).c_str());
-    g_key_file_set_boolean(file.get(), kGroup, "X-GNOME-Autostart-enabled", TRUE);
+    g_key_file_set_boolean(file, kGroup, "X-GNOME-Autostart-enabled", TRUE);
     gsize length = 0;
-    gchar* data = g_key_file_to_data(file.get(), &length, nullptr);
+    g_autofree gchar* data = g_key_file_to_data(file, &length, nullptr);
     const std::string text(data, length);
-    g_free(data);
 
     const std::string folder = *config + "/autostart";
     if (auto error = replaceFileAtomically(folder, identifier + std::string(kSuffix), text, 0644)) {

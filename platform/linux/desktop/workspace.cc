@@ -74,22 +74,18 @@ bool unreachable(const GError* error) {
 
 void onShowItemsReply(GObject* source, GAsyncResult* result, gpointer data) {
   auto* request = static_cast<RevealRequest*>(data);
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-  if (reply != nullptr) g_variant_unref(reply);
-  if (error != nullptr) {
-    if (unreachable(error)) fallBack(request);
-    g_error_free(error);
-  }
+  g_autoptr(GError) error = nullptr;
+  g_autoptr(GVariant) reply =
+      g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+  if (error != nullptr && unreachable(error)) fallBack(request);
   delete request;
 }
 
 void onSessionBus(GObject*, GAsyncResult* result, gpointer data) {
   auto* request = static_cast<RevealRequest*>(data);
-  GError* error = nullptr;
-  GDBusConnection* bus = g_bus_get_finish(result, &error);
+  g_autoptr(GError) error = nullptr;
+  g_autoptr(GDBusConnection) bus = g_bus_get_finish(result, &error);
   if (bus == nullptr) {
-    g_error_free(error);
     fallBack(request);
     delete request;
     return;
@@ -101,7 +97,6 @@ void onSessionBus(GObject*, GAsyncResult* result, gpointer data) {
                          "org.freedesktop.FileManager1", "ShowItems",
                          g_variant_new("(ass)", &uris, ""), nullptr, G_DBUS_CALL_FLAGS_NONE, 10000,
                          nullptr, onShowItemsReply, request);
-  g_object_unref(bus);
 }
 
 class LinuxWorkspace final : public Workspace {
@@ -115,12 +110,11 @@ class LinuxWorkspace final : public Workspace {
     auto* request = new RevealRequest();
     for (const auto& url : urls) {
       const std::string& path = url.path();
-      if (path.find('\0') != std::string::npos) continue;              // cannot name a file
-      gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);  // percent-encodes
+      if (path.find('\0') != std::string::npos) continue;  // cannot name a file
+      g_autofree gchar* uri = g_filename_to_uri(path.c_str(), nullptr, nullptr);  // percent-encodes
       if (uri == nullptr) continue;
       request->uris.emplace_back(uri);
       request->paths.push_back(path);
-      g_free(uri);
     }
     if (request->uris.empty()) {
       delete request;

@@ -136,12 +136,11 @@ void InterfaceConnection::handleReadable() {
   const auto keep = shared_from_this();
   static std::vector<uint8_t> buffer(kReadBufferSize);  // main thread only
   for (int reads = 0; reads < kMaxReadsPerWake && readSource_ != nullptr; ++reads) {
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     const gssize count = g_socket_receive(socket_, reinterpret_cast<gchar*>(buffer.data()),
                                           buffer.size(), nullptr, &error);
     if (count < 0) {
       const bool again = wouldBlock(error);
-      g_error_free(error);
       if (!again) closeAndNotify();
       return;
     }
@@ -287,12 +286,11 @@ void InterfaceConnection::flush() {
         vectors[count++] = {frame.payload.data() + skip, frame.payload.size() - skip};
       }
     }
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     const gssize sent = g_socket_send_message(socket_, nullptr, vectors, count, nullptr, 0,
                                               G_SOCKET_MSG_NONE, nullptr, &error);
     if (sent < 0) {
       const bool again = wouldBlock(error);
-      g_error_free(error);
       if (!again) {
         closeAndNotify();  // the peer has gone: what is queued is dropped
         return;

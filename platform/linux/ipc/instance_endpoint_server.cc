@@ -85,11 +85,10 @@ class LineConnection : public std::enable_shared_from_this<LineConnection> {
     KORVANE_ASSERT_MAIN_THREAD();
     const auto keep = shared_from_this();
     char buffer[kReadChunk];
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     const gssize count = g_socket_receive(socket_, buffer, sizeof buffer, nullptr, &error);
     if (count < 0) {
       const bool again = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK);
-      g_error_free(error);
       if (!again) closeAndNotify();
       return;
     }
@@ -166,12 +165,11 @@ class LineConnection : public std::enable_shared_from_this<LineConnection> {
 
   void flush() {
     while (unsent() > 0) {
-      GError* error = nullptr;
+      g_autoptr(GError) error = nullptr;
       const gssize count =
           g_socket_send(socket_, output_.data() + sent_, unsent(), nullptr, &error);
       if (count < 0) {
         const bool again = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_WOULD_BLOCK);
-        g_error_free(error);
         if (!again) closeAndNotify();  // the peer has gone
         return;
       }

@@ -157,15 +157,13 @@ void LocalSocketService::handOver(int fd) {
                       : connectionName_ + " refused: peer credentials unknown");
     return;
   }
-  GSocket* socket = g_socket_new_from_fd(fd, nullptr);
+  g_autoptr(GSocket) socket = g_socket_new_from_fd(fd, nullptr);
   if (socket == nullptr) {
     close(fd);
     return;
   }
-  GSocketConnection* connection = g_socket_connection_factory_create_connection(socket);
-  g_object_unref(socket);
+  g_autoptr(GSocketConnection) connection = g_socket_connection_factory_create_connection(socket);
   accept_(connection);
-  g_object_unref(connection);
 }
 
 }  // namespace korvane
