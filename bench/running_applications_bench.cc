@@ -96,7 +96,7 @@ struct Services {
   RuntimeFolder runtime;
   testing::TempDir dir;
   testing::TestServices test;
-  PlatformServices services{test.fileSystem, sharedWorkspace(), test.logger, test.bundles,
+  PlatformServices services{test.fileSystem, realWorkspace(), test.logger, test.bundles,
                             test.folders};
   Services() {
     test.folders.system = dir.file("none-system");

@@ -13,7 +13,7 @@ std::atomic<const LoginItemServices*> configured{nullptr};
 const LoginItemServices& realLoginItemServices() {
   static SystemLogger* logger = makeSystemLogger("app.korvane.LaunchAtLogin", "main").release();
   static const LoginItemServices* services = new LoginItemServices{
-      realLoginItems(), standardUserDefaults(), realSystemVersion(), realBundleReader(), *logger};
+      realLoginItems(), realUserDefaults(), realSystemVersion(), realBundleReader(), *logger};
   return *services;
 }
 

@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "login_item/launch_at_startup_channel.h"
+#include "platform/linux/desktop/login_items.h"
 #include "testing/file_writes_fail.h"
 #include "testing/temp_dir.h"
 

@@ -18,11 +18,9 @@ class DiagnosticLog {
   virtual void log(std::string_view message) = 0;
 };
 
-// The real log: standard error, as "<date> <time.ms> <process>[<pid>] <message>",
-// and the same message to syslog (LOG_USER, notice), escaped as
-// log_line_linux.h describes. A message repeated in a loop is written at most
-// once a second, with a line counting the rest (log_rate_limit.h). Made once,
-// kept for the life of the process.
-DiagnosticLog& diagnosticLog();
+// The real log, as "<date> <time.ms> <process>[<pid>] <message>". A message
+// repeated in a loop is written at most once a second, with a line counting
+// the rest. Made once, kept for the life of the process.
+DiagnosticLog& realDiagnosticLog();
 
 }  // namespace korvane

@@ -14,10 +14,7 @@
 //    main loop, only while that loop runs, and never inside async().
 //
 // Quality of service: the reference platform runs the worker queue at the
-// "user-initiated" class, a scheduler hint to favour it over background work.
-// Linux has no per-queue equivalent worth emulating (thread nice values would
-// need privileges to raise again), so serial queues run at the default
-// priority and the class is not represented here.
+// "user-initiated" class, a scheduler hint only; it is not represented here.
 //
 // Thread: async() may be called from any thread.
 #pragma once

@@ -113,8 +113,7 @@ class FileSystem {
   // Moves the item at `from` to `to` with one rename that never replaces
   // anything: when an item exists at `to` (also one that appears during the
   // call) the move fails. A file system that cannot promise that fails the
-  // move too (on Linux: EINVAL, or ENOSYS from an old kernel); there is no
-  // fallback. nullopt on success.
+  // move too; there is no fallback. nullopt on success.
   virtual std::optional<FileError> moveItemWithoutReplacing(const std::string& from,
                                                             const std::string& to) = 0;
 

@@ -4,8 +4,8 @@ namespace korvane {
 
 const PlatformServices& realPlatformServices() {
   static const PlatformServices* services =
-      new PlatformServices{realFileSystem(), sharedWorkspace(), diagnosticLog(), realBundleReader(),
-                           realApplicationFolders()};
+      new PlatformServices{realFileSystem(), realWorkspace(), realDiagnosticLog(),
+                           realBundleReader(), realApplicationFolders()};
   return *services;
 }
 

@@ -1,10 +1,9 @@
 // The system logger (os_log's counterpart): messages of a subsystem and a
-// category at a level. Error-level lines go to syslog and to standard error
-// as "<timestamp> <process>[<pid>] [<subsystem>:<category>] <message>", one
-// line per message: line breaks and other control characters in the
-// subsystem, category and message are escaped (see log_line_linux.h). A
-// message repeated in a loop is written at most once a second, with a line
-// counting the rest (log_rate_limit.h).
+// category at a level. Error-level lines are written as "<timestamp>
+// <process>[<pid>] [<subsystem>:<category>] <message>", one line per message:
+// line breaks and other control characters in the subsystem, category and
+// message are escaped. A message repeated in a loop is written at most once a
+// second, with a line counting the rest.
 //
 // Thread: any.
 #pragma once

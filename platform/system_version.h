@@ -1,6 +1,5 @@
 // The operating system's version as the reference platform reports it, for
 // the code that chooses between the newer and older login-item mechanisms.
-// The Linux backend reports the newer mechanism's version (13.0 and later).
 //
 // Thread: any.
 #pragma once

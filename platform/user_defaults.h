@@ -1,21 +1,13 @@
-// Persistent per-user preferences (the standard user defaults). On Linux a
-// property list at "$XDG_CONFIG_HOME/<bundle identifier>/preferences.plist",
-// written through a temporary file and a rename; a corrupt file reads as
-// empty and is kept aside (renamed with a suffix) before it is replaced.
-// "korvane" stands in for the identifier when the bundle has none.
-//
-// Nothing is cached: each call reads the file, and the folder is worked out
-// afresh from the environment, so a change of XDG_CONFIG_HOME applies to the
-// next call.
+// Persistent per-user preferences (the standard user defaults), kept per
+// bundle identifier. Nothing is cached: each call reads the stored values
+// afresh. A write replaces the store whole, so a failed write leaves the
+// earlier values; a corrupt store reads as empty and is kept aside before it
+// is replaced.
 //
 // Thread: main thread.
 #pragma once
 
-#include <memory>
 #include <string>
-
-#include "platform/bundles.h"
-#include "platform/diagnostic_log.h"
 
 namespace korvane {
 
@@ -28,14 +20,8 @@ class UserDefaults {
   virtual void setBool(bool value, const std::string& key) = 0;
 };
 
-// The standard user defaults (realBundleReader(), diagnosticLog()). Made once,
+// The standard user defaults (realBundleReader(), realDiagnosticLog()). Made once,
 // kept for the life of the process.
-UserDefaults& standardUserDefaults();
-
-// User defaults of the main bundle that `bundles` reports, logging write
-// failures to `logger`; both must outlive the result. What
-// standardUserDefaults() is made of; tests give their own.
-std::unique_ptr<UserDefaults> makePropertyListUserDefaults(BundleReader& bundles,
-                                                           DiagnosticLog& logger);
+UserDefaults& realUserDefaults();
 
 }  // namespace korvane

@@ -62,10 +62,8 @@ class Workspace {
   // Asks the desktop's file manager to show `urls` selected. Returns at once.
   virtual void activateFileViewerSelectingURLs(const std::vector<FileURL>& urls) = 0;
 
-  // The running applications of this user, in the workspace's order (on
-  // Linux: ascending process identifier), with each one's bundle URL and
-  // identifier as they were when it launched (on Linux: the processes whose
-  // executable lies in "<Name>.app/Contents/MacOS/"). The workspace keeps the
+  // The running applications of this user, in the workspace's order, with
+  // each one's bundle URL and identifier as they were when it launched. The workspace keeps the
   // list up to date on its own: a call costs no more on a machine with many
   // processes, an application that has ended is not listed, and one that
   // started a moment ago is listed at once when it announced itself (a host
@@ -93,6 +91,6 @@ class Workspace {
 };
 
 // The real workspace. Made once, kept for the life of the process.
-Workspace& sharedWorkspace();
+Workspace& realWorkspace();
 
 }  // namespace korvane

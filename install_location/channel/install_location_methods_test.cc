@@ -202,12 +202,12 @@ TEST_F(MethodsTest, AProcessStartedFromACopyIsASibling) {
     execl((copy + "/Contents/MacOS/Korvane").c_str(), "Korvane", "30", nullptr);
     _exit(127);
   }
-  PlatformServices real{test_.fileSystem, sharedWorkspace(), test_.logger, test_.bundles,
+  PlatformServices real{test_.fileSystem, realWorkspace(), test_.logger, test_.bundles,
                         test_.folders};
   // The child is listed once its executable has been replaced by exec.
   bool listed = false;
   for (int i = 0; i < 1000 && !listed; ++i) {
-    for (const auto& app : sharedWorkspace().runningApplications()) {
+    for (const auto& app : realWorkspace().runningApplications()) {
       listed = listed || (app.processIdentifier == child && app.bundleURL.has_value());
     }
     if (!listed) usleep(10000);

@@ -28,7 +28,7 @@ class FlutterViewController : public NSViewController, public FlutterPluginRegis
   // itself out.
   static constexpr NSSize kDefaultContentSize{800, 600};
 
-  // A controller with its own engine, which logs to diagnosticLog().
+  // A controller with its own engine, which logs to realDiagnosticLog().
   FlutterViewController();
   ~FlutterViewController() override;
 

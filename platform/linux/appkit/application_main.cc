@@ -42,7 +42,7 @@ int NSApplicationMain(int argc, const char* const* argv,
 
   loadMainInterface(app);
 
-  InstanceEndpointServer endpoint(diagnosticLog());
+  InstanceEndpointServer endpoint(realDiagnosticLog());
   const int32_t pid = currentProcessIdentifier();
   auto endpointFailure = endpoint.start(
       InterfaceAddressInputs::fromProcess(parsed.arguments.interfaceSocket),

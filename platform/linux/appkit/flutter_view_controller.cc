@@ -11,7 +11,7 @@ namespace korvane {
 
 FlutterViewController::FlutterViewController() {
   KORVANE_ASSERT_MAIN_THREAD();
-  auto interfaceEngine = std::make_shared<InterfaceEngine>(diagnosticLog());
+  auto interfaceEngine = std::make_shared<InterfaceEngine>(realDiagnosticLog());
   engine_ = interfaceEngine;
   setPreferredContentSize(kDefaultContentSize);
   NSApplication& app = NSApp();

@@ -1,6 +1,15 @@
-// Login items as freedesktop autostart entries: "<identifier>.desktop" in
-// "<config folder>/autostart", read and written with GLib's key files.
-#include "platform/login_items.h"
+// Login items as freedesktop autostart entries in "$XDG_CONFIG_HOME/autostart"
+// ("~/.config/autostart" when unset), read and written with GLib's key files:
+//   - the main application's service is "<bundle identifier>.desktop";
+//     enabled when it exists and is not disabled ("Hidden=true" or
+//     "X-GNOME-Autostart-enabled=false"), otherwise not registered;
+//   - the older calls write or remove "<helper identifier>.desktop", and the
+//     job list has one job per entry of that folder: "Label" the file name
+//     without ".desktop", "OnDemand" whether the entry is enabled.
+// The folder is worked out on each call (the environment is read afresh), so
+// a change of XDG_CONFIG_HOME applies to the next call. Refusing identifiers
+// with "/" or NUL means no entry is ever made outside the folder.
+#include "platform/linux/desktop/login_items.h"
 
 #include <dirent.h>
 #include <glib.h>

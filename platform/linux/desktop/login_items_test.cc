@@ -1,4 +1,4 @@
-#include "platform/login_items.h"
+#include "platform/linux/desktop/login_items.h"
 
 #include <dirent.h>
 #include <glib.h>

@@ -178,7 +178,7 @@ class LinuxWorkspace final : public Workspace {
 
 }  // namespace
 
-Workspace& sharedWorkspace() {
+Workspace& realWorkspace() {
   static LinuxWorkspace* workspace = new LinuxWorkspace();
   return *workspace;
 }

@@ -118,7 +118,7 @@ TEST(Workspace, WithoutSessionBusOpensTheFolderWithXdgOpen) {
   };
   for (const auto& c : cases) {
     std::remove(out.c_str());
-    sharedWorkspace().activateFileViewerSelectingURLs({FileURL::fileURLWithPath(c.path)});
+    realWorkspace().activateFileViewerSelectingURLs({FileURL::fileURLWithPath(c.path)});
     ASSERT_TRUE(runMainLoopUntil([&] { return exists(out); }, 10s)) << c.path;
     EXPECT_EQ(readFile(out), c.folder) << c.path;
   }
@@ -132,7 +132,7 @@ TEST(Workspace, BusWithoutFileManagerFallsBack) {
   if (!bus.started()) GTEST_SKIP() << "dbus-daemon is not available";
   const std::string out = installFakeXdgOpen(dir);
   setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);
-  sharedWorkspace().activateFileViewerSelectingURLs({FileURL::fileURLWithPath("/opt/x/Y.app")});
+  realWorkspace().activateFileViewerSelectingURLs({FileURL::fileURLWithPath("/opt/x/Y.app")});
   ASSERT_TRUE(runMainLoopUntil([&] { return exists(out); }, 10s));
   EXPECT_EQ(readFile(out), "/opt/x");
 }
@@ -194,7 +194,7 @@ TEST(Workspace, AsksTheFileManagerToShowTheItem) {
   ASSERT_NE(owned, nullptr);
   g_variant_unref(owned);
 
-  sharedWorkspace().activateFileViewerSelectingURLs(
+  realWorkspace().activateFileViewerSelectingURLs(
       {FileURL::fileURLWithPath("/tmp/a b/\xc3\xbc#?%.app")});
   ASSERT_TRUE(runMainLoopUntil([&] { return shown.called; }, 10s));
   EXPECT_EQ(shown.uris, std::vector<std::string>{"file:///tmp/a%20b/%C3%BC%23%3F%25.app"});
@@ -231,7 +231,7 @@ class WorkspaceInstancesTest : public ::testing::Test {
   std::vector<Completion> openAndWait(const std::string& path, OpenConfiguration configuration) {
     auto completions = std::make_shared<std::vector<Completion>>();
     auto mutex = std::make_shared<std::mutex>();
-    sharedWorkspace().openApplicationAtURL(
+    realWorkspace().openApplicationAtURL(
         FileURL::fileURLWithPath(path), configuration,
         [completions, mutex](std::optional<RunningApplication> application,
                              std::optional<WorkspaceError> error) {
@@ -266,7 +266,7 @@ TEST_F(WorkspaceInstancesTest, UnhideActivateAndOpenArriveInOrder) {
   ASSERT_EQ(testing::requestsSeenBy(inputs, instance.pid()), "requests=");
   const RunningApplication target{instance.pid(), identifier, FileURL::fileURLWithPath(bundle)};
 
-  Workspace& workspace = sharedWorkspace();
+  Workspace& workspace = realWorkspace();
   EXPECT_TRUE(workspace.unhide(target));
   EXPECT_TRUE(workspace.activate(target, ActivationOptions::activateIgnoringOtherApps));
   EXPECT_TRUE(workspace.unhide(target));
@@ -367,8 +367,8 @@ TEST_F(WorkspaceInstancesTest, NoEndpointMeansNothingIsSent) {
   ASSERT_NE(sleeper.pid(), 0);
   const RunningApplication target{sleeper.pid(), std::nullopt, std::nullopt};
   const auto started = std::chrono::steady_clock::now();
-  EXPECT_FALSE(sharedWorkspace().unhide(target));
-  EXPECT_FALSE(sharedWorkspace().activate(target, ActivationOptions::activateIgnoringOtherApps));
+  EXPECT_FALSE(realWorkspace().unhide(target));
+  EXPECT_FALSE(realWorkspace().activate(target, ActivationOptions::activateIgnoringOtherApps));
   EXPECT_LT(std::chrono::steady_clock::now() - started, 50ms);
 }
 

@@ -11,7 +11,7 @@
 // message it cannot take (queue past the bound, or too many answers owed) is
 // not sent to it and counts as answered empty.
 //
-// Thread: main thread only. Internal to the engine (flutter_engine_linux.cc).
+// Thread: main thread only. Internal to the engine (interface_engine.cc).
 #pragma once
 
 #include <array>

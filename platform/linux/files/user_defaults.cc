@@ -1,7 +1,11 @@
-// The user defaults as an XML property list, read whole on each call and
-// replaced whole on each write. libplist parses it, behind the same size and
-// nesting checks as the information property lists.
-#include "platform/user_defaults.h"
+// The user defaults as an XML property list at
+// "$XDG_CONFIG_HOME/<bundle identifier>/preferences.plist", read whole on each
+// call and replaced whole on each write (a temporary file and a rename); a
+// corrupt file is renamed aside with a suffix before it is replaced.
+// "korvane" stands in for the identifier when the bundle has none. The folder
+// is worked out afresh from the environment on each call. libplist parses it, behind the same size
+// and nesting checks as the information property lists.
+#include "platform/linux/files/user_defaults.h"
 
 #include <fcntl.h>
 #include <plist/plist.h>
@@ -199,9 +203,9 @@ std::unique_ptr<UserDefaults> makePropertyListUserDefaults(BundleReader& bundles
   return std::make_unique<PropertyListUserDefaults>(bundles, logger);
 }
 
-UserDefaults& standardUserDefaults() {
+UserDefaults& realUserDefaults() {
   static UserDefaults* defaults =
-      makePropertyListUserDefaults(realBundleReader(), diagnosticLog()).release();
+      makePropertyListUserDefaults(realBundleReader(), realDiagnosticLog()).release();
   return *defaults;
 }
 

@@ -1,4 +1,4 @@
-#include "platform/user_defaults.h"
+#include "platform/linux/files/user_defaults.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -196,11 +196,11 @@ TEST_F(UserDefaultsTest, PermissionDenied) {
 
 // Catches the standard defaults reading the environment only once.
 TEST_F(UserDefaultsTest, StandardDefaultsFollowTheEnvironment) {
-  standardUserDefaults().setBool(true, kFlag);
-  EXPECT_TRUE(standardUserDefaults().boolForKey(kFlag));
+  realUserDefaults().setBool(true, kFlag);
+  EXPECT_TRUE(realUserDefaults().boolForKey(kFlag));
   setenv("XDG_CONFIG_HOME", temp.file("second").c_str(), 1);
-  EXPECT_FALSE(standardUserDefaults().boolForKey(kFlag));
-  standardUserDefaults().setBool(true, kFlag);
+  EXPECT_FALSE(realUserDefaults().boolForKey(kFlag));
+  realUserDefaults().setBool(true, kFlag);
   EXPECT_EQ(namesIn(temp.path()), (std::set<std::string>{"config", "second"}));
 }
 

@@ -1,3 +1,5 @@
+// The diagnostic log on standard error and in syslog (LOG_USER, notice),
+// escaped and rate-limited by the one writer of both logs (log_line.h).
 #include "platform/diagnostic_log.h"
 
 #include <syslog.h>
@@ -14,7 +16,7 @@ class StandardErrorAndSyslog final : public DiagnosticLog {
 
 }  // namespace
 
-DiagnosticLog& diagnosticLog() {
+DiagnosticLog& realDiagnosticLog() {
   static StandardErrorAndSyslog* log =
       new StandardErrorAndSyslog();  // never destroyed: used until exit
   return *log;

@@ -64,7 +64,7 @@ TEST(SystemLogger, WritesOneStampedLinePerMessage) {
   };
   setLogClockForTesting(nullptr);  // no window left open by an earlier test
   const std::string text = captureStderr([&] {
-    for (const auto& c : cases) diagnosticLog().log(c.message);
+    for (const auto& c : cases) realDiagnosticLog().log(c.message);
   });
   const std::vector<std::string> messages = messagesOf(text);
   std::vector<std::string> expected;
@@ -90,9 +90,9 @@ class SystemLoggerRateLimit : public ::testing::Test {
 // or a count that is lost, unstamped, or written with its text unescaped.
 TEST_F(SystemLoggerRateLimit, WritesARepeatedLineOnceASecondWithItsCount) {
   const std::string text = captureStderr([] {
-    for (int i = 0; i < 1000; ++i) diagnosticLog().log("accept failed:\nToo many open files");
+    for (int i = 0; i < 1000; ++i) realDiagnosticLog().log("accept failed:\nToo many open files");
     elapsed_ = std::chrono::seconds(1);
-    diagnosticLog().log("accept failed:\nToo many open files");
+    realDiagnosticLog().log("accept failed:\nToo many open files");
   });
   EXPECT_EQ(messagesOf(text),
             (std::vector<std::string>{"accept failed:\\nToo many open files",

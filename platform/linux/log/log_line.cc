@@ -86,7 +86,7 @@ void appendHex(std::string& out, std::string_view escape, uint32_t value, int di
   }
 }
 
-// Appends `text` escaped as log_line_linux.h describes.
+// Appends `text` escaped as log_line.h describes.
 void appendEscaped(std::string& out, std::string_view text) {
   for (size_t i = 0; i < text.size();) {
     const auto c = static_cast<uint8_t>(text[i]);

@@ -1,4 +1,4 @@
-// How often the log writer (log_line_linux.h) lets a line through, so that a
+// How often the log writer (log_line.h) lets a line through, so that a
 // failure repeating in a loop cannot fill the disk with its lines.
 //
 // A condition is the exact text of a line (tag and message): two lines that

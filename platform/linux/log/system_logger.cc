@@ -1,3 +1,5 @@
+// The system logger's error lines on standard error and in syslog, through
+// the one writer of both logs (log_line.h).
 #include "platform/system_logger.h"
 
 #include <syslog.h>

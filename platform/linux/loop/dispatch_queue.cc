@@ -1,5 +1,8 @@
 // The main queue is a FIFO drained by one GLib source on the main thread's
-// default GMainContext; a serial queue is a thread over a FIFO.
+// default GMainContext; a serial queue is a thread over a FIFO. Linux has no
+// per-queue quality-of-service class worth emulating (thread nice values
+// would need privileges to raise again): serial queues run at the default
+// priority.
 #include "platform/dispatch_queue.h"
 
 #include <glib-unix.h>
