@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "login_item/launch_at_startup_channel.h"
-#include "platform/linux/desktop/login_items.h"
+#include "testing/backend_access.h"
 #include "testing/file_writes_fail.h"
 #include "testing/temp_dir.h"
 
@@ -435,7 +435,7 @@ class RealAutostartTest : public ::testing::Test {
 
   testing::TempDir dir_;
   FakeBundles bundles_;
-  std::unique_ptr<LoginItems> items_ = makeAutostartLoginItems(bundles_);
+  std::unique_ptr<LoginItems> items_ = testing::makeLoginItemsFor(bundles_);
   FakeDefaults defaults_;
   FakeVersion version_;
   CapturingSystemLogger logger_;

@@ -1,7 +1,6 @@
 #include "install_location/channel/macos_install_location_channel.h"
 
 #include <gtest/gtest.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +12,7 @@
 
 #include "platform/main_loop.h"
 #include "platform/main_thread.h"
+#include "testing/backend_access.h"
 #include "testing/capturing_logger.h"
 #include "testing/forwarding_file_system.h"
 #include "testing/temp_dir.h"
@@ -97,12 +97,13 @@ TEST_F(ChannelTest, HasQuarantineOnRealFiles) {
   const std::string marked = dir_.file("marked");
   const std::string plain = dir_.file("plain");
   for (const auto& p : {empty, marked, plain}) std::ofstream(p) << "x";
-  if (setxattr(empty.c_str(), "user.com.apple.quarantine", "", 0, 0) != 0) {
+  if (!testing::setExtendedAttribute(empty, "com.apple.quarantine", "")) {
     GTEST_SKIP() << "no user extended attributes on " << dir_.path();
   }
   const char mark[] = "0083;656f1e2a;Safari;";
-  ASSERT_EQ(setxattr(marked.c_str(), "user.com.apple.quarantine", mark, sizeof mark - 1, 0), 0);
-  ASSERT_EQ(setxattr(plain.c_str(), "user.other", "v", 1, 0), 0);
+  ASSERT_TRUE(testing::setExtendedAttribute(marked, "com.apple.quarantine",
+                                            std::string_view(mark, sizeof mark - 1)));
+  ASSERT_TRUE(testing::setExtendedAttribute(plain, "other", "v"));
   ASSERT_EQ(symlink(empty.c_str(), dir_.file("link-to-marked").c_str()), 0);
   ASSERT_EQ(symlink(dir_.file("nowhere").c_str(), dir_.file("dangling").c_str()), 0);
 
