@@ -36,7 +36,7 @@
 #include "platform/instance_announcement.h"
 #include "platform/main_loop.h"
 #include "platform/running_applications.h"
-#include "testing/fake_services.h"
+#include "testing/fakes/test_services.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
