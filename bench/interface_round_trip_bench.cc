@@ -36,7 +36,9 @@
 #include "platform/linux/engine/interface_engine.h"
 #include "platform/linux/engine/interface_frame.h"
 #include "platform/main_loop.h"
-#include "testing/forwarding_file_system.h"
+#include "testing/fakes/capturing_diagnostic_log.h"
+#include "testing/fakes/fake_workspace.h"
+#include "testing/fakes/forwarding_file_system.h"
 #include "testing/temp_dir.h"
 #include "testing/unix_socket.h"
 
@@ -49,20 +51,6 @@ constexpr int kWarmUp = 1000;
 constexpr int kRoundTrips = 20000;
 
 double echoMedianMicros = 0;
-
-class NullLogger final : public DiagnosticLog {
- public:
-  void log(std::string_view) override {}
-};
-
-class NullWorkspace final : public Workspace {
- public:
-  void activateFileViewerSelectingURLs(const std::vector<FileURL>&) override {}
-  std::vector<RunningApplication> runningApplications() override { return {}; }
-  bool unhide(const RunningApplication&) override { return false; }
-  bool activate(const RunningApplication&, ActivationOptions) override { return false; }
-  void openApplicationAtURL(const FileURL&, const OpenConfiguration&, OpenCompletion) override {}
-};
 
 bool writeAll(int fd, const uint8_t* data, size_t size) {
   while (size > 0) {
@@ -126,19 +114,6 @@ void BareEcho40(benchmark::State& state) {
   report(state, micros, true);
 }
 
-// A file system whose attribute lookups take `delay`: a long work item.
-class SlowFileSystem final : public testing::ForwardingFileSystem {
- public:
-  explicit SlowFileSystem(std::chrono::milliseconds delay) : delay_(delay) {}
-  AttributeLookup extendedAttribute(const std::string& path, const std::string& name) override {
-    std::this_thread::sleep_for(delay_);
-    return realFileSystem().extendedAttribute(path, name);
-  }
-
- private:
-  std::chrono::milliseconds delay_;
-};
-
 int connectTo(const std::string& path) { return testing::connectUnixSocket(path); }
 
 // Reads one whole frame into `frame`; false when the stream ends or it is too big.
@@ -157,9 +132,12 @@ bool readFrame(int fd, std::vector<uint8_t>& frame) {
 // queued on the worker the whole time.
 void channelRoundTrips(benchmark::State& state, const FlutterMethodCall& call, bool busyWorker) {
   testing::TempDir dir;
-  NullLogger logger;
-  SlowFileSystem slow(std::chrono::milliseconds(20));
-  NullWorkspace workspace;
+  testing::CapturingDiagnosticLog logger;
+  testing::ForwardingFileSystem slow;  // its attribute lookups take 20 ms: a long work item
+  slow.beforeCall = [](std::string_view, const std::string&) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  };
+  testing::FakeWorkspace workspace;
   PlatformServices services{busyWorker ? static_cast<FileSystem&>(slow) : realFileSystem(),
                             workspace, logger, realBundleReader(), realApplicationFolders()};
   InterfaceEngine engine(logger);

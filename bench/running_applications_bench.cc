@@ -36,7 +36,7 @@
 #include "platform/linux/ipc/instance_announcement.h"
 #include "platform/linux/process/running_applications.h"
 #include "platform/main_loop.h"
-#include "testing/fake_services.h"
+#include "testing/fakes/test_services.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {

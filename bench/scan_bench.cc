@@ -23,7 +23,7 @@
 
 #include "install_location/copies/installed_copies.h"
 #include "testing/bundle_maker.h"
-#include "testing/fake_services.h"
+#include "testing/fakes/test_services.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {

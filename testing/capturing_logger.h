@@ -1,30 +1,9 @@
-// A DiagnosticLog that keeps every line, for tests that check exact log output.
-// Thread: any.
+// Moved to testing/fakes/capturing_diagnostic_log.h; kept until every test
+// includes the new header.
 #pragma once
 
-#include <mutex>
-#include <string>
-#include <string_view>
-#include <vector>
-
-#include "platform/diagnostic_log.h"
+#include "testing/fakes/capturing_diagnostic_log.h"
 
 namespace korvane::testing {
-
-class CapturingLogger final : public DiagnosticLog {
- public:
-  void log(std::string_view message) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.emplace_back(message);
-  }
-  std::vector<std::string> lines() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-
- private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
-
+using CapturingLogger = CapturingDiagnosticLog;
 }  // namespace korvane::testing

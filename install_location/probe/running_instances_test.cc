@@ -1,83 +1,86 @@
+// The other running instances of this application: finding them
+// (running_instances.h) and bringing them to the front (activation.h).
 #include "install_location/probe/running_instances.h"
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
+#include "install_location/probe/activation.h"
 #include "platform/process.h"
-#include "testing/fake_services.h"
+#include "testing/fakes/test_services.h"
 
 namespace korvane::InstallLocationProbe {
 namespace {
 
 using testing::runningApp;
+constexpr char kId[] = "com.example.korvane", kApp[] = "/Applications/Korvane.app",
+               kOdd[] = "//Applications/./Korvane.app/",
+               kUser[] = "/Users/u/Applications/Korvane.app";
 
-class RunningInstancesTest : public ::testing::Test {
+// The workspace lists this process, another application, one without an
+// identifier, one without a bundle, then the instances 103 (at kApp, spelled
+// otherwise), 104 (at kApp) and 105 (at kUser).
+class OtherInstancesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    test_.bundles.main.path = "/Applications/Korvane.app";
-    test_.bundles.main.info = PropertyListStrings{{"CFBundleIdentifier", "com.example.korvane"}};
+  OtherInstancesTest() {
+    test_.bundles.main.info = PropertyListStrings{{"CFBundleIdentifier", kId}};
+    const auto app = runningApp;
+    const int32_t me = currentProcessIdentifier();
+    test_.workspace.running = {app(me, kId, kApp),  app(100, "x", kApp), app(101, {}, kApp),
+                               app(102, kId, {}),   app(103, kId, kOdd), app(104, kId, kApp),
+                               app(105, kId, kUser)};
   }
   testing::TestServices test_;
-  const int32_t self_ = currentProcessIdentifier();
 };
 
-// Catches this process matched, another application matched by path, paths
-// compared unstandardized or without case, or a later match preferred.
-TEST_F(RunningInstancesTest, RunningAppAtPathFindsTheFirstOtherInstance) {
-  test_.workspace.running = {
-      runningApp(self_, "com.example.korvane", "/Applications/Korvane.app"),
-      runningApp(100, "com.other", "/Applications/Korvane.app"),
-      runningApp(101, std::nullopt, "/Applications/Korvane.app"),
-      runningApp(102, "com.example.korvane", std::nullopt),
-      runningApp(103, "com.example.korvane", "/Applications/Korvane.app"),
-      runningApp(104, "com.example.korvane", "/Applications/Korvane.app"),
-      runningApp(105, "com.example.korvane", "/Users/u/Applications/Korvane.app"),
+// Matching this process, another app, a later instance or a path loosely would pick the wrong one.
+TEST_F(OtherInstancesTest, FindsTheOtherInstances) {
+  const auto pidAt = [&](const char* path) {
+    return runningAppAtPath(test_.services, path).value_or(RunningApplication{}).processIdentifier;
   };
-  auto found = runningAppAtPath(test_.services, "/Applications/Korvane.app");
-  ASSERT_TRUE(found);
-  EXPECT_EQ(found->processIdentifier, 103);
-  for (const char* spelling : {"/Applications/Korvane.app/", "/Applications/./Korvane.app",
-                               "/Applications/x/../Korvane.app", "//Applications//Korvane.app"}) {
-    auto again = runningAppAtPath(test_.services, spelling);
-    ASSERT_TRUE(again) << spelling;
-    EXPECT_EQ(again->processIdentifier, 103) << spelling;
-  }
-  EXPECT_FALSE(runningAppAtPath(test_.services, "/applications/korvane.app"));
-  EXPECT_EQ(
-      runningAppAtPath(test_.services, "/Users/u/Applications/Korvane.app")->processIdentifier,
-      105);
-}
-
-// Catches the own process found when it is the only one running from the path.
-TEST_F(RunningInstancesTest, NeverThisProcess) {
-  test_.workspace.running = {runningApp(self_, "com.example.korvane", "/Applications/Korvane.app")};
-  EXPECT_FALSE(runningAppAtPath(test_.services, "/Applications/Korvane.app"));
-  EXPECT_TRUE(runningSiblingPaths(test_.services).empty());
-}
-
-// Catches a lookup without an own identifier matching instances with none.
-TEST_F(RunningInstancesTest, NoOwnIdentifierFindsNothingAtAPath) {
+  EXPECT_EQ(pidAt("/Applications/x/../Korvane.app"), 103);
+  EXPECT_EQ(pidAt("/applications/korvane.app"), 0);
+  EXPECT_EQ(pidAt(kUser), 105);
+  EXPECT_EQ(runningSiblingPaths(test_.services), (std::vector<std::string>{kApp, kApp, kUser}));
   test_.bundles.main.info = std::nullopt;
-  test_.workspace.running = {runningApp(200, std::nullopt, "/Applications/Korvane.app")};
-  EXPECT_FALSE(runningAppAtPath(test_.services, "/Applications/Korvane.app"));
-  // The sibling list treats two absent identifiers as equal.
-  EXPECT_EQ(runningSiblingPaths(test_.services),
-            std::vector<std::string>{"/Applications/Korvane.app"});
+  EXPECT_EQ(pidAt(kApp), 0) << "without an identifier of its own, 101 is no instance";
+  EXPECT_EQ(runningSiblingPaths(test_.services), std::vector<std::string>{kApp}) << "but a sibling";
 }
 
-// Catches siblings de-duplicated, reordered, unstandardized, or taken from
-// other applications or processes without a bundle.
-TEST_F(RunningInstancesTest, SiblingPathsKeepOrderAndRepeats) {
-  test_.workspace.running = {
-      runningApp(300, "com.example.korvane", "/Volumes/Korvane/Korvane.app/"),
-      runningApp(self_, "com.example.korvane", "/Applications/Korvane.app"),
-      runningApp(301, "com.other", "/Applications/Other.app"),
-      runningApp(302, "com.example.korvane", std::nullopt),
-      runningApp(303, "com.example.korvane", "/Applications/./Korvane.app"),
-      runningApp(304, "com.example.korvane", "/Applications/Korvane.app"),
-  };
-  EXPECT_EQ(runningSiblingPaths(test_.services),
-            (std::vector<std::string>{"/Volumes/Korvane/Korvane.app", "/Applications/Korvane.app",
-                                      "/Applications/Korvane.app"}));
+// Activating this process or another app, or steps skipped or reordered, would raise wrong windows.
+TEST_F(OtherInstancesTest, ActivatesEveryOtherInstanceInListOrder) {
+  auto& running = test_.workspace.running;
+  running.erase(running.begin() + 3, running.end());
+  EXPECT_FALSE(activateOtherInstance(test_.services));
+  running.push_back(runningApp(102, kId, {}));
+  running.push_back(runningApp(105, kId, kUser));
+  test_.bundles.main.info = std::nullopt;
+  EXPECT_FALSE(activateOtherInstance(test_.services));
+  test_.bundles.main.info = PropertyListStrings{{"CFBundleIdentifier", kId}};
+  EXPECT_TRUE(activateOtherInstance(test_.services));
+  EXPECT_EQ(test_.workspace.requests,
+            (std::vector<std::string>{
+                "unhide 102", "activate 102 options=2", "unhide 105", "activate 105 options=2",
+                "open /Users/u/Applications/Korvane.app substitution=0 new=0 activates=1"}));
+}
+
+// A reopen logged when it landed, or logged with the wrong text or ids, would mislead the reader.
+TEST_F(OtherInstancesTest, ReopenCompletionLogsOnlyWhatWentAmiss) {
+  for (int32_t pid : {400, 401, 402, 403})
+    requestReopen(test_.services, runningApp(pid, kId, kApp));
+  std::thread([&] {  // as the workspace does, off the main thread
+    auto& done = test_.workspace.completions;
+    done.at(0)(std::nullopt, WorkspaceError{"the application is damaged"});
+    done.at(1)(runningApp(777, kId, kApp), std::nullopt);
+    done.at(2)(runningApp(402, kId, kApp), std::nullopt);
+    done.at(3)(std::nullopt, std::nullopt);
+  })
+      .join();
+  EXPECT_EQ(test_.logger.lines(),
+            (std::vector<std::string>{
+                "[install-location] reopen failed pid=400: the application is damaged",
+                "[install-location] reopen landed pid=777, expected 401"}));
 }
 
 }  // namespace
