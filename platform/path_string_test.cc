@@ -1,129 +1,63 @@
 #include "platform/path_string.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <string>
+#include <filesystem>
+
+#include "platform/bundle_paths.h"
 
 namespace korvane {
 namespace {
 
-struct JoinCase {
-  const char* path;
-  const char* component;
-  const char* joined;
-};
+// The fields of a case written "a|b|c".
+std::vector<std::string> fields(std::string_view text) {
+  std::vector<std::string> parts{""};
+  for (const char c : text) c == '|' ? parts.emplace_back() : parts.back() += c;
+  return parts;
+}
 
-// Catches a doubled "/" after a trailing one, a "/" put before a component of
-// an empty path, or the root turned into "//".
-TEST(PathString, AppendingPathComponent) {
-  const JoinCase cases[] = {
-      {"/Applications", "Korvane.app", "/Applications/Korvane.app"},
-      {"/Applications/", "Korvane.app", "/Applications/Korvane.app"},
-      {"/Applications//", "Korvane.app", "/Applications/Korvane.app"},
-      {"/", "x.app", "/x.app"},
-      {"//", "x.app", "/x.app"},
-      {"", "x.app", "x.app"},
-      {"a", "b", "a/b"},
-      {"/a/x.app", "Contents/Info.plist", "/a/x.app/Contents/Info.plist"},
-      {"/a", "/b", "/a/b"},
-      {"/a", "", "/a"},
-      {"/my apps", ".flc-move.1", "/my apps/.flc-move.1"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(appendingPathComponent(c.path, c.component), c.joined)
-        << '"' << c.path << "\" + \"" << c.component << '"';
+// Catches a doubled or missing "/" at a join (the root turned into "//"), a trailing "/" taken as
+// an empty last component, a relative name given "/" as parent, a hidden name's leading "." read
+// as an extension, and an extension taken from a folder above the last component.
+// Cases: "path|component|joined|parent|last component|extension".
+TEST(PathString, ComponentsAndExtension) {
+  for (const char* c : {"/Applications/|K.app|/Applications/K.app|/|Applications|", "//|x|/x|/|/|",
+                        "|x|x|||", "a/|/b|a/b||a|", "/a//b/|c|/a//b/c|/a|b|",
+                        "/a/.flc-move.1||/a/.flc-move.1|/a|.flc-move.1|1",
+                        "/a/.hidden|x|/a/.hidden/x|/a|.hidden|", "/a.b/c.|d|/a.b/c./d|/a.b|c.|"}) {
+    const std::string path = fields(c)[0], component = fields(c)[1];
+    EXPECT_EQ((std::vector<std::string>{path, component, appendingPathComponent(path, component),
+                                        deletingLastPathComponent(path), lastPathComponent(path),
+                                        pathExtension(path)}),
+              fields(c));
   }
 }
 
-struct PartsCase {
-  const char* path;
-  const char* parent;
-  const char* last;
-  const char* extension;
-};
-
-// Catches a trailing "/" taken as an empty last component, the root or a
-// top-level item given an empty parent, a relative name given "/" or ".",
-// a hidden name's leading "." read as an extension, and an extension taken
-// from a folder above the last component.
-TEST(PathString, ParentLastComponentAndExtension) {
-  const PartsCase cases[] = {
-      {"", "", "", ""},
-      {"/", "/", "/", ""},
-      {"//", "/", "/", ""},
-      {"a", "", "a", ""},
-      {"a/", "", "a", ""},
-      {"a/b", "a", "b", ""},
-      {"/a", "/", "a", ""},
-      {"/a/", "/", "a", ""},
-      {"/a/b/", "/a", "b", ""},
-      {"/a//b", "/a", "b", ""},
-      {"/Applications/x.app", "/Applications", "x.app", "app"},
-      {"/Applications/x.app/", "/Applications", "x.app", "app"},
-      {"/Applications/x.APP", "/Applications", "x.APP", "APP"},
-      {"/Applications/.flc-move.1", "/Applications", ".flc-move.1", "1"},
-      {"/a/a.b.c", "/a", "a.b.c", "c"},
-      {"/a/.hidden", "/a", ".hidden", ""},
-      {"/a/.app", "/a", ".app", ""},
-      {"/a/x.", "/a", "x.", ""},
-      {"/a.b/c", "/a.b", "c", ""},
-      {"/my apps/Korvane 2.app", "/my apps", "Korvane 2.app", "app"},
-      {"/a/.", "/a", ".", ""},
-      {"/a/..", "/a", "..", ""},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(deletingLastPathComponent(c.path), c.parent) << '"' << c.path << '"';
-    EXPECT_EQ(lastPathComponent(c.path), c.last) << '"' << c.path << '"';
-    EXPECT_EQ(pathExtension(c.path), c.extension) << '"' << c.path << '"';
-  }
-}
-
-struct StandardizeCase {
-  const char* path;
-  const char* workingDirectory;
-  const char* standardized;
-};
-
-// Catches "." or ".." left in, ".." climbing above the root, repeated or
-// trailing "/" kept, a relative path not made absolute, or a name that merely
-// starts with dots ("..x", ".flc-move.1") taken for "." or "..".
+// Catches "." or ".." left in, ".." climbing above the root, repeated or trailing "/" kept, a
+// relative path not made absolute (against the process's working folder when none is given), and
+// a name that merely starts with dots taken for "." or "..". Cases: "path|working folder|result".
 TEST(PathString, StandardizedPath) {
-  const StandardizeCase cases[] = {
-      {"/", "/w", "/"},
-      {"//", "/w", "/"},
-      {"/a/b/", "/w", "/a/b"},
-      {"/a/./b/../c", "/w", "/a/c"},
-      {"/a//b///c", "/w", "/a/b/c"},
-      {"/..", "/w", "/"},
-      {"/../x", "/w", "/x"},
-      {"/a/../../x", "/w", "/x"},
-      {"/a/.", "/w", "/a"},
-      {"/a/..", "/w", "/"},
-      {"/a/b/..", "/w", "/a"},
-      {"/a/x.app/", "/w", "/a/x.app"},
-      {"/a/..x/.y", "/w", "/a/..x/.y"},
-      {"/a/.flc-move.1/", "/w", "/a/.flc-move.1"},
-      {"/my apps/Korvane 2.app/.", "/w", "/my apps/Korvane 2.app"},
-      {"", "/w/d", "/w/d"},
-      {"a", "/w", "/w/a"},
-      {"a/", "/w/", "/w/a"},
-      {"./a/../b", "/w", "/w/b"},
-      {"../../../x", "/w", "/x"},
-      {"..", "/", "/"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(standardizedPath(c.path, c.workingDirectory), c.standardized)
-        << '"' << c.path << "\" in \"" << c.workingDirectory << '"';
+  for (const char* c : {"//|/w|/", "/a/./b/../c/|/w|/a/c", "/a//b|/w|/a/b", "/a/../../x|/w|/x",
+                        "/a/..x/.y|/w|/a/..x/.y", "|/w/d|/w/d", "./a/../b|/w/|/w/b", "..|/|/"}) {
+    EXPECT_EQ(standardizedPath(fields(c)[0], fields(c)[1]), fields(c)[2]) << c;
   }
+  EXPECT_EQ(standardizedPath("x/./y/"), std::filesystem::current_path() / "x/y");
 }
 
-// Catches the one-argument form not taking the process's working directory.
-TEST(PathString, StandardizedPathUsesTheWorkingDirectory) {
-  char cwd[4096];
-  ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
-  EXPECT_EQ(standardizedPath("x/./y/"), standardizedPath(std::string(cwd) + "/x/y", "/"));
-  EXPECT_EQ(standardizedPath("/a/../b"), "/b");
+// Catches a bundle taken from the outer of two bundles, from an executable nested deeper than
+// MacOS/, from a folder named in another letter case or a hidden ".app", a main bundle that is not
+// the executable's folder when there is no ".app", and the mark of a removed executable cut from
+// the middle of a name. Cases: "executable|its .app bundle|its main bundle".
+TEST(BundlePaths, BundleOfExecutable) {
+  for (const char* c :
+       {"/O.app/Contents/I.app/Contents/MacOS/i|/O.app/Contents/I.app|/O.app/Contents/I.app",
+        "/K.app/Contents/MacOS/sub/k||/K.app/Contents/MacOS/sub",
+        "/K.APP/Contents/MacOS/k||/K.APP/Contents/MacOS",
+        "/.app/Contents/MacOS/k||/.app/Contents/MacOS", "/k||/"}) {
+    EXPECT_EQ(appBundleOfExecutable(fields(c)[0]).value_or(""), fields(c)[1]) << c;
+    EXPECT_EQ(mainBundlePathOfExecutable(fields(c)[0]), fields(c)[2]) << c;
+  }
+  EXPECT_EQ(withoutDeletedMark("/a/x (deleted)/k"), "/a/x (deleted)/k");
 }
 
 }  // namespace

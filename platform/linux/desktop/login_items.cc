@@ -24,7 +24,7 @@
 #include "platform/linux/desktop/desktop_exec.h"
 #include "platform/linux/files/config_files.h"
 #include "platform/linux/posix/errno_code.h"
-#include "platform/linux/process/bundle_paths.h"
+#include "platform/bundle_paths.h"
 #include "platform/linux/process/proc_link.h"
 
 namespace korvane {

@@ -4,7 +4,7 @@
 #include "platform/bundles.h"
 
 #include "platform/file_url.h"
-#include "platform/linux/process/bundle_paths.h"
+#include "platform/bundle_paths.h"
 #include "platform/linux/process/proc_link.h"
 #include "platform/path_string.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/process/bundle_paths.h"
+#include "platform/bundle_paths.h"
 
 #include "platform/path_string.h"
 
