@@ -161,7 +161,14 @@ void channelRoundTrips(benchmark::State& state, const FlutterMethodCall& call, b
   SlowFileSystem slow(std::chrono::milliseconds(20));
   NullWorkspace workspace;
   PlatformServices services{busyWorker ? static_cast<FileSystem&>(slow) : realFileSystem(),
-                            workspace, logger, realBundleReader(), realApplicationFolders()};
+                            workspace,
+                            logger,
+                            realBundleReader(),
+                            realApplicationFolders(),
+                            realLoginItems(),
+                            standardUserDefaults(),
+                            realSystemVersion(),
+                            realLoginItemLogger()};
   FlutterEngine engine(logger);
   MacosInstallLocationChannel::register_(engine.binaryMessenger(), services);
   if (auto failure = engine.start(dir.file("bench.sock"))) {

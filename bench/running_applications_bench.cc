@@ -96,8 +96,9 @@ struct Services {
   RuntimeFolder runtime;
   testing::TempDir dir;
   testing::TestServices test;
-  PlatformServices services{test.fileSystem, sharedWorkspace(), test.logger, test.bundles,
-                            test.folders};
+  PlatformServices services{test.fileSystem,        sharedWorkspace(),   test.logger,
+                            test.bundles,           test.folders,        realLoginItems(),
+                            standardUserDefaults(), realSystemVersion(), realLoginItemLogger()};
   Services() {
     test.folders.system = dir.file("none-system");
     test.folders.user = dir.file("none-user");

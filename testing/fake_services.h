@@ -138,7 +138,9 @@ struct TestServices {
   CapturingLogger logger;
   TestBundleReader bundles;
   TestApplicationFolders folders;
-  PlatformServices services{fileSystem, workspace, logger, bundles, folders};
+  PlatformServices services =
+      PlatformServices(fileSystem, workspace, logger, bundles, folders, realLoginItems(),
+                       standardUserDefaults(), realSystemVersion(), realLoginItemLogger());
 };
 
 }  // namespace korvane::testing

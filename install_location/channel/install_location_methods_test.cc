@@ -202,8 +202,9 @@ TEST_F(MethodsTest, AProcessStartedFromACopyIsASibling) {
     execl((copy + "/Contents/MacOS/Korvane").c_str(), "Korvane", "30", nullptr);
     _exit(127);
   }
-  PlatformServices real{test_.fileSystem, sharedWorkspace(), test_.logger, test_.bundles,
-                        test_.folders};
+  PlatformServices real{test_.fileSystem,       sharedWorkspace(),   test_.logger,
+                        test_.bundles,          test_.folders,       realLoginItems(),
+                        standardUserDefaults(), realSystemVersion(), realLoginItemLogger()};
   // The child is listed once its executable has been replaced by exec.
   bool listed = false;
   for (int i = 0; i < 1000 && !listed; ++i) {

@@ -79,8 +79,9 @@ class ChannelTest : public ::testing::Test {
   RecordingWorkspace workspace_;
   testing::CapturingLogger logger_;
   FileSystem* fileSystem_ = &realFileSystem();
-  PlatformServices services_{*fileSystem_, workspace_, logger_, realBundleReader(),
-                             realApplicationFolders()};
+  PlatformServices services_ = PlatformServices(
+      *fileSystem_, workspace_, logger_, realBundleReader(), realApplicationFolders(),
+      realLoginItems(), standardUserDefaults(), realSystemVersion(), realLoginItemLogger());
 };
 
 // Catches a table compared without regard to case, or matching by prefix.
@@ -218,8 +219,9 @@ class GatedFileSystem final : public testing::ForwardingFileSystem {
 class OrderingTest : public ChannelTest {
  protected:
   GatedFileSystem gated_;
-  PlatformServices gatedServices_{gated_, workspace_, logger_, realBundleReader(),
-                                  realApplicationFolders()};
+  PlatformServices gatedServices_ = PlatformServices(
+      gated_, workspace_, logger_, realBundleReader(), realApplicationFolders(), realLoginItems(),
+      standardUserDefaults(), realSystemVersion(), realLoginItemLogger());
 
   std::shared_ptr<Reply> sendGated(const std::string& method, EncodableValue args) {
     return sendWith(gatedServices_, method, std::move(args));
