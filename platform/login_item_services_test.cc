@@ -1,0 +1,131 @@
+#include <errno.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/desktop_exec.h"
+#include "platform/log_line_linux.h"
+#include "platform/proc_link.h"
+#include "platform/services.h"
+#include "testing/file_writes_fail.h"
+#include "testing/folder_names.h"
+#include "testing/stderr_capture.h"
+#include "testing/temp_dir.h"
+
+namespace korvane {
+namespace {
+
+using Names = std::set<std::string>;
+
+// Stands in for the bundle reader: only the running bundle is asked for.
+class StandInBundleReader final : public BundleReader {
+ public:
+  std::optional<PropertyListStrings> infoStrings(const std::string&) override { return {}; }
+  MainBundle mainBundle() override { return main; }
+  MainBundle main{"/K", PropertyListStrings{{"CFBundleIdentifier", "k"}, {"CFBundleName", "K"}}};
+};
+
+std::string error(std::optional<LoginItemError> e) { return e ? e->localizedDescription : ""; }
+
+std::string text(const std::string& path) {
+  return std::string(std::istreambuf_iterator(std::ifstream(path).rdbuf()), {});
+}
+
+// The autostart login items, over a temporary configuration folder.
+class LoginItemServicesTest : public ::testing::Test {
+ protected:
+  void SetUp() override { setenv("XDG_CONFIG_HOME", temp.file("config").c_str(), 1); }
+  void TearDown() override { unsetenv("XDG_CONFIG_HOME"); }
+
+  testing::TempDir temp;
+  const std::string autostart = temp.file("config/autostart"), entry = autostart + "/k.desktop";
+  StandInBundleReader bundles;
+  std::unique_ptr<LoginItems> items = makeAutostartLoginItems(bundles);
+};
+
+// Catches a missing or misspelt key, an Exec that does not start this
+// executable, a temporary file left beside the entry, a failed rewrite (a
+// full disk) that truncates the entry, or a rewrite that does not replace it.
+TEST_F(LoginItemServicesTest, RegisterWritesACompleteEntryAndReplacesItWhole) {
+  ASSERT_EQ(items->registerMainApp(), std::nullopt);
+  const std::string whole = "[Desktop Entry]\nType=Application\nName=K\nExec=" +
+                            quotedExecArgument(readLinkTarget("/proc/self/exe").value()) +
+                            "\nX-GNOME-Autostart-enabled=true\n";
+  EXPECT_EQ(text(entry), whole);
+  std::ofstream(entry) << "[Desktop Entry]\nExec=earlier\n";
+  {
+    testing::FileWritesFail diskFull;
+    EXPECT_THAT(error(items->registerMainApp()), ::testing::HasSubstr("File too large"));
+  }
+  EXPECT_EQ(text(entry), "[Desktop Entry]\nExec=earlier\n");
+  EXPECT_EQ(testing::namesIn(autostart), Names{"k.desktop"});
+  ASSERT_EQ(items->registerMainApp(), std::nullopt);
+  EXPECT_EQ(text(entry), whole);
+}
+
+// Catches disabled or broken entries counting as enabled, or the reverse.
+TEST_F(LoginItemServicesTest, EntriesReadAsTheyAreMarked) {
+  const std::string head = "[Desktop Entry]\nExec=x\n";
+  // clang-format off
+  const std::pair<std::string, bool> cases[] = {
+      {head, true}, {head + "X-GNOME-Autostart-enabled=true", true}, {head + "Hidden=false", true},
+      {head + "Hidden=true", false}, {head + "X-GNOME-Autostart-enabled=false", false},
+      {"[Other]\nExec=x\n", false}, {"not a key file\x01\n", false}};
+  // clang-format on
+  std::filesystem::create_directories(autostart);
+  for (const auto& [body, on] : cases) {
+    std::ofstream(entry) << body;
+    EXPECT_EQ(items->mainAppStatus() == AppServiceStatus::enabled, on) << body;
+  }
+}
+
+// Catches an identifier that reaches outside the autostart folder or makes a
+// file without a name, or an entry named after nothing.
+TEST_F(LoginItemServicesTest, UnusableIdentifiersAreRefused) {
+  for (const std::string& id : Names{"", "../victim", "a/b", "/tmp/x", std::string("a\0b", 3)}) {
+    EXPECT_FALSE(items->setLoginItemEnabled(id, true) || items->setLoginItemEnabled(id, false));
+    bundles.main.info = PropertyListStrings{{"CFBundleIdentifier", id}};
+    EXPECT_TRUE(items->registerMainApp() && items->unregisterMainApp()) << id;
+  }
+  bundles.main.info.reset();
+  EXPECT_EQ(error(items->registerMainApp()), "the application has no bundle identifier");
+  EXPECT_EQ(testing::namesIn(temp.path()), Names{});
+}
+
+// Catches a line without the stamp, process or pid, a control character,
+// backslash or invalid UTF-8 written raw (a newline forges a whole line), the
+// system logger's tag missing or unescaped, or a writer that does not consult
+// its rate limit (a loop floods the log) or loses the count it held back.
+TEST(LogWriters, WriteOneEscapedStampedLinePerMessage) {
+  static std::chrono::steady_clock::time_point now{std::chrono::hours(1000)};
+  setLogClockForTesting([] { return now; });
+  const std::string text = testing::captureStderr([&] {
+    diagnosticLog().log("%s a\rb\tc\x1b[2K\x7f\x01 \\n \xff \xc0\xaf \xc2\x85\xe2\x80\xa8 😀");
+    makeSystemLogger("dev.k\nx", "main")->error("Failed to enable launch at login: a\nb");
+    for (int i = 0; i < 1000; ++i) diagnosticLog().log("accept failed:\nToo many open files");
+    now += std::chrono::seconds(1);
+    diagnosticLog().log("accept failed:\nToo many open files");
+  });
+  setLogClockForTesting(nullptr);
+  const std::string repeated = "accept failed:\\nToo many open files\n";
+  const std::string process =
+      std::string(" ") + program_invocation_short_name + "[" + std::to_string(getpid()) + "] ";
+  std::string messages;
+  std::istringstream lines(text);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(testing::isLogTimestamp(line.substr(0, 23)) && line.find(process) == 23) << line;
+    messages += line.substr(23 + process.size()) + '\n';
+  }
+  EXPECT_EQ(messages,
+            "%s a\\rb\\tc\\x1B[2K\\x7F\\x01 \\\\n \\xFF \\xC0\\xAF \\u0085\\u2028 😀\n"
+            "[dev.k\\nx:main] Failed to enable launch at login: a\\nb\n" +
+                repeated + "(999 more identical lines suppressed within 1 s) " + repeated +
+                repeated);
+}
+
+}  // namespace
+}  // namespace korvane
