@@ -8,6 +8,7 @@
 #include "login_item/launch_at_startup_channel.h"
 #include "platform/appkit/flutter_view_controller.h"
 #include "platform/embedding/method_channel.h"
+#include "platform/services.h"
 
 namespace korvane {
 
@@ -23,8 +24,7 @@ void MainFlutterWindow::awakeFromNib() {
   setFrame(windowFrame, true);
 
   BinaryMessenger& messenger = flutterViewController.engine().binaryMessenger();
-  FlutterMethodChannel::methodChannelWithName("launch_at_startup", messenger)
-      .setMethodCallHandler(handleLaunchAtStartupCall);
+  registerLaunchAtStartupChannel(messenger, realPlatformServices());
 
   RegisterGeneratedPlugins(flutterViewController);
 

@@ -139,7 +139,14 @@ void channelRoundTrips(benchmark::State& state, const FlutterMethodCall& call, b
   };
   testing::FakeWorkspace workspace;
   PlatformServices services{busyWorker ? static_cast<FileSystem&>(slow) : realFileSystem(),
-                            workspace, logger, realBundleReader(), realApplicationFolders()};
+                            workspace,
+                            logger,
+                            realBundleReader(),
+                            realApplicationFolders(),
+                            realLoginItems(),
+                            realUserDefaults(),
+                            realSystemVersion(),
+                            realLoginItemLogger()};
   InterfaceEngine engine(logger);
   MacosInstallLocationChannel::register_(engine.binaryMessenger(), services);
   if (auto failure = engine.start(dir.file("bench.sock"))) {

@@ -96,8 +96,9 @@ struct Services {
   RuntimeFolder runtime;
   testing::TempDir dir;
   testing::TestServices test;
-  PlatformServices services{test.fileSystem, realWorkspace(), test.logger, test.bundles,
-                            test.folders};
+  PlatformServices services{test.fileSystem, realWorkspace(), test.logger,
+                            test.bundles,    test.folders,    test.loginItems,
+                            test.defaults,   test.version,    test.loginItemLogger};
   Services() {
     test.folders.system = dir.file("none-system");
     test.folders.user = dir.file("none-user");

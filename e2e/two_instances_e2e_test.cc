@@ -306,8 +306,9 @@ TEST_F(TwoInstancesTest, ReopenOfAnExitedInstanceStartsANewOne) {
 
   testing::CapturingLogger logger;
   const PlatformServices& real = realPlatformServices();
-  PlatformServices services{real.fileSystem, real.workspace, logger, real.bundles,
-                            real.applicationFolders};
+  PlatformServices services{real.fileSystem,   real.workspace,          logger,
+                            real.bundles,      real.applicationFolders, real.loginItems,
+                            real.userDefaults, real.systemVersion,      real.loginItemLogger};
   RunningApplication instance;
   instance.processIdentifier = expected;
   instance.bundleIdentifier = identifier_;
@@ -344,8 +345,9 @@ TEST_F(TwoInstancesTest, FailingReopenIsLogged) {
   fs::remove(second_ + "/Contents/MacOS/Korvane");
   testing::CapturingLogger logger;
   const PlatformServices& real = realPlatformServices();
-  PlatformServices services{real.fileSystem, real.workspace, logger, real.bundles,
-                            real.applicationFolders};
+  PlatformServices services{real.fileSystem,   real.workspace,          logger,
+                            real.bundles,      real.applicationFolders, real.loginItems,
+                            real.userDefaults, real.systemVersion,      real.loginItemLogger};
   RunningApplication instance;
   instance.processIdentifier = 999999;
   instance.bundleIdentifier = identifier_;

@@ -1,21 +1,10 @@
 #include "login_item/launch_at_login.h"
 
-#include <atomic>
-
 namespace korvane {
 namespace {
 
 constexpr char kMigratedKey[] = "LaunchAtLogin__hasMigrated";
 constexpr char kHelperSuffix[] = "-LaunchAtLoginHelper";
-
-std::atomic<const LoginItemServices*> configured{nullptr};
-
-const LoginItemServices& realLoginItemServices() {
-  static SystemLogger* logger = makeSystemLogger("app.korvane.LaunchAtLogin", "main").release();
-  static const LoginItemServices* services = new LoginItemServices{
-      realLoginItems(), realUserDefaults(), realSystemVersion(), realBundleReader(), *logger};
-  return *services;
-}
 
 // "Failed to %s launch at login: %s"
 void logFailure(SystemLogger& logger, bool value, const std::string& description) {
@@ -25,65 +14,46 @@ void logFailure(SystemLogger& logger, bool value, const std::string& description
 
 }  // namespace
 
-void LaunchAtLogin::configure(const LoginItemServices& services) { configured = &services; }
-
-const LoginItemServices& LaunchAtLogin::services() {
-  const LoginItemServices* set = configured.load();
-  return set != nullptr ? *set : realLoginItemServices();
-}
-
-bool LaunchAtLogin::modern() { return services().version.isAtLeast(13, 0, 0); }
+bool LaunchAtLogin::modern() { return services_.systemVersion.isAtLeast(13, 0, 0); }
 
 const std::optional<std::string>& LaunchAtLogin::id() {
-  static const std::optional<std::string> helper = []() -> std::optional<std::string> {
-    auto main = services().bundles.mainBundle().bundleIdentifier();
-    if (!main) return std::nullopt;
-    return *main + kHelperSuffix;
-  }();
-  return helper;
-}
-
-LaunchAtLoginObservable& LaunchAtLogin::observable() {
-  static LaunchAtLoginObservable* shared = new LaunchAtLoginObservable();
-  return *shared;
-}
-
-LaunchAtLoginKVO& LaunchAtLogin::kvo() {
-  static LaunchAtLoginKVO* shared = new LaunchAtLoginKVO();
-  return *shared;
+  if (!id_) {
+    auto main = services_.bundles.mainBundle().bundleIdentifier();
+    id_.emplace(main ? std::optional(*main + kHelperSuffix) : std::nullopt);
+  }
+  return *id_;
 }
 
 BoolSubject& LaunchAtLogin::subject() {
-  static BoolSubject* shared = new BoolSubject(isEnabled());
-  return *shared;
+  if (!subject_) subject_.emplace(isEnabled());
+  return *subject_;
 }
 
 BoolPublisher& LaunchAtLogin::publisher() {
-  static BoolPublisher* shared = new BoolPublisher(subject());
-  return *shared;
+  if (!publisher_) publisher_.emplace(subject());
+  return *publisher_;
 }
-
 bool LaunchAtLogin::isEnabled() {
-  if (modern()) return services().loginItems.mainAppStatus() == AppServiceStatus::enabled;
+  if (modern()) return services_.loginItems.mainAppStatus() == AppServiceStatus::enabled;
   return isEnabledLegacy();
 }
 
 void LaunchAtLogin::setIsEnabled(bool value) {
-  observable().objectWillChange().send();
-  kvo().willChangeValueForKey("isEnabled");
+  observable_.objectWillChange().send();
+  kvo_.willChangeValueForKey("isEnabled");
   if (modern()) {
     setIsEnabledModern(value);
   } else {
     setLegacy(value);
   }
-  kvo().didChangeValueForKey("isEnabled");
+  kvo_.didChangeValueForKey("isEnabled");
   // What holds now, which is not `value` when the system refused it.
   subject().send(isEnabled());
 }
 
 bool LaunchAtLogin::setIsEnabledModern(bool value) {
-  LoginItems& items = services().loginItems;
-  SystemLogger& logger = services().logger;
+  LoginItems& items = services_.loginItems;
+  SystemLogger& logger = services_.loginItemLogger;
   if (!value) {
     auto error = items.unregisterMainApp();
     if (error) logFailure(logger, value, error->localizedDescription);
@@ -108,15 +78,15 @@ bool LaunchAtLogin::setIsEnabledModern(bool value) {
 
 void LaunchAtLogin::setLegacy(bool value) {
   if (!id()) {
-    logFailure(services().logger, value, "the application has no bundle identifier");
+    logFailure(services_.loginItemLogger, value, "the application has no bundle identifier");
     return;
   }
-  services().loginItems.setLoginItemEnabled(*id(), value);
+  services_.loginItems.setLoginItemEnabled(*id(), value);
 }
 
 bool LaunchAtLogin::isEnabledLegacy() {
   if (!id()) return false;
-  std::optional<EncodableValue> jobs = services().loginItems.userJobDictionaries();
+  std::optional<EncodableValue> jobs = services_.loginItems.userJobDictionaries();
   if (!jobs) return false;
   const EncodableList* list = jobs->asList();
   if (list == nullptr) return false;
@@ -138,13 +108,13 @@ bool LaunchAtLogin::isEnabledLegacy() {
 
 void LaunchAtLogin::unregisterLegacy() {
   if (!id()) return;
-  services().loginItems.setLoginItemEnabled(*id(), false);
-  services().loginItems.unregisterLoginItem(*id());
+  services_.loginItems.setLoginItemEnabled(*id(), false);
+  services_.loginItems.unregisterLoginItem(*id());
 }
 
 void LaunchAtLogin::migrateIfNeeded() {
   if (!modern()) return;
-  UserDefaults& defaults = services().defaults;
+  UserDefaults& defaults = services_.userDefaults;
   if (defaults.boolForKey(kMigratedKey)) return;
   defaults.setBool(true, kMigratedKey);
   // The older registration goes only once the newer one stands: when the

@@ -17,13 +17,12 @@ void Cancellable::cancel() {
   if (auto action = std::exchange(cancel_, nullptr)) action();
 }
 
-bool LaunchAtLoginObservable::isEnabled() const { return LaunchAtLogin::isEnabled(); }
-void LaunchAtLoginObservable::setIsEnabled(bool value) { LaunchAtLogin::setIsEnabled(value); }
-bool LaunchAtLoginKVO::isEnabled() const { return LaunchAtLogin::isEnabled(); }
-void LaunchAtLoginKVO::setIsEnabled(bool value) { LaunchAtLogin::setIsEnabled(value); }
+bool LaunchAtLoginObservable::isEnabled() const { return state_->isEnabled(); }
+void LaunchAtLoginObservable::setIsEnabled(bool value) { state_->setIsEnabled(value); }
+bool LaunchAtLoginKVO::isEnabled() const { return state_->isEnabled(); }
+void LaunchAtLoginKVO::setIsEnabled(bool value) { state_->setIsEnabled(value); }
 
-LaunchAtLoginToggle::LaunchAtLoginToggle() : label_("Launch at login") {}
-bool LaunchAtLoginToggle::isOn() const { return LaunchAtLogin::observable().isEnabled(); }
-void LaunchAtLoginToggle::setOn(bool value) { LaunchAtLogin::observable().setIsEnabled(value); }
+bool LaunchAtLoginToggle::isOn() const { return observable_->isEnabled(); }
+void LaunchAtLoginToggle::setOn(bool value) { observable_->setIsEnabled(value); }
 
 }  // namespace korvane

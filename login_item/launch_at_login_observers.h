@@ -128,23 +128,29 @@ class BoolPublisher {
   BoolSubject* subject_;
 };
 
-// Reads and writes LaunchAtLogin's state; its signal fires before every change.
+class LaunchAtLogin;
+
+// Reads and writes its LaunchAtLogin's state; its signal fires before every
+// change.
 class LaunchAtLoginObservable {
  public:
+  explicit LaunchAtLoginObservable(LaunchAtLogin& state) : state_(&state) {}
   bool isEnabled() const;
   void setIsEnabled(bool value);
   ObjectWillChangePublisher& objectWillChange() { return objectWillChange_; }
 
  private:
+  LaunchAtLogin* state_;
   ObjectWillChangePublisher objectWillChange_;
 };
 
-// Key-value observing of "isEnabled": observers get (key, false) before and
-// (key, true) after each change.
+// Key-value observing of its LaunchAtLogin's "isEnabled": observers get
+// (key, false) before and (key, true) after each change.
 class LaunchAtLoginKVO {
  public:
   using Observer = std::function<void(const std::string& key, bool didChange)>;
 
+  explicit LaunchAtLoginKVO(LaunchAtLogin& state) : state_(&state) {}
   bool isEnabled() const;
   void setIsEnabled(bool value);
   // Observes until the result is cancelled or destroyed (removeObserver).
@@ -153,21 +159,24 @@ class LaunchAtLoginKVO {
   void didChangeValueForKey(const std::string& key) { observers_.send(key, true); }
 
  private:
+  LaunchAtLogin* state_;
   SubscriberList<const std::string&, bool> observers_;
 };
 
-// The toggle's model: an on-state bound to the shared observable's
-// "isEnabled", and a label ("Launch at login" unless given).
+// The toggle's model: an on-state bound to `observable`'s "isEnabled" (which
+// must outlive it), and a label ("Launch at login" unless given).
 class LaunchAtLoginToggle {
  public:
-  LaunchAtLoginToggle();
-  explicit LaunchAtLoginToggle(std::string label) : label_(std::move(label)) {}
+  explicit LaunchAtLoginToggle(LaunchAtLoginObservable& observable,
+                               std::string label = "Launch at login")
+      : observable_(&observable), label_(std::move(label)) {}
 
   const std::string& label() const { return label_; }
   bool isOn() const;
   void setOn(bool value);
 
  private:
+  LaunchAtLoginObservable* observable_;
   std::string label_;
 };
 
