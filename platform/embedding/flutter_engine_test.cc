@@ -248,7 +248,7 @@ TEST(InterfaceAddressTest, ChoosesThePathInOrderOfPrecedence) {
     EXPECT_EQ(result.path, in(expected)) << result.message;
     struct stat folder {};  // made private for a default path only
     const bool made = lstat(result.path.substr(0, result.path.rfind('/')).c_str(), &folder) == 0;
-    EXPECT_EQ(made && (folder.st_mode & 07777) == S_IRWXU, expected == run || expected == tmp);
+    EXPECT_EQ(made && (folder.st_mode & ~S_IFMT) == S_IRWXU, expected == run || expected == tmp);
     EXPECT_FALSE(prepareInterfaceSocketPath(inputs).error);
   }
 }
