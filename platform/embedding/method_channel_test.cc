@@ -1,12 +1,17 @@
+// The messenger's handler table and the method channel over it: each
+// message reaches one handler, and each call gets one reply.
 #include "platform/embedding/method_channel.h"
 
 #include <gtest/gtest.h>
 
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "platform/embedding/channel_messenger.h"
 #include "platform/embedding/standard_method_codec.h"
+#include "platform/embedding/testing/recording_messenger.h"
+#include "platform/main_loop.h"
 
 namespace korvane {
 namespace {
@@ -15,103 +20,79 @@ using Bytes = std::vector<uint8_t>;
 
 const StandardMethodCodec& codec() { return StandardMethodCodec::instance(); }
 
-// Delivers `message` on `channel` and returns every reply it got.
-std::vector<Bytes> deliver(ChannelMessenger& messenger, const std::string& channel, Bytes message) {
-  std::vector<Bytes> replies;
-  messenger.dispatch(channel, std::move(message), [&](Bytes reply) { replies.push_back(reply); });
-  return replies;
-}
-
-class MethodChannelTest : public ::testing::Test {
- protected:
-  // Installs a handler through a channel object that is gone right after.
-  void install(FlutterMethodCallHandler handler) {
-    FlutterMethodChannel::methodChannelWithName("ch", messenger)
-        .setMethodCallHandler(std::move(handler));
-  }
-
+// Catches a message routed to the wrong channel or handler (a later one must
+// replace the earlier) or altered on the way, a message to an unknown or
+// removed channel answered other than once with no data, a use-after-free
+// when a handler removes itself while it runs, and send() without an engine
+// answering inside itself, with data, or not at all.
+TEST(ChannelMessengerTest, DeliversToTheLatestHandlerOfTheNamedChannel) {
   ChannelMessenger messenger;
-};
-
-struct Answer {
-  const char* name;
-  FlutterResultValue result;
-  Bytes expected;
-};
-
-// Catches a result encoded as the wrong envelope, or not-implemented sent as
-// anything but no bytes at all; and a handler lost with its channel object.
-TEST_F(MethodChannelTest, HandlerResultBecomesTheReplyEnvelope) {
-  const FlutterError error{"not_found", "no such bundle", EncodableMap{{"path", "/x"}}};
-  const Answer answers[] = {
-      {"success", EncodableValue(int32_t{1}), codec().encodeSuccessEnvelope(int32_t{1})},
-      {"error", error, codec().encodeErrorEnvelope(error)},
-      {"not implemented", FlutterMethodNotImplemented, Bytes{}},
-  };
-  for (const Answer& answer : answers) {
-    std::optional<FlutterMethodCall> seen;
-    install([&](const FlutterMethodCall& call, FlutterResult result) {
-      seen = call;
-      result(answer.result);
-    });
-    const auto replies = deliver(
-        messenger, "ch", codec().encodeMethodCall({"hasQuarantine", EncodableMap{{"path", "/a"}}}));
-    ASSERT_TRUE(seen.has_value()) << answer.name;
-    EXPECT_EQ(seen->method, "hasQuarantine");
-    EXPECT_EQ(seen->arguments, EncodableValue(EncodableMap{{"path", "/a"}}));
-    ASSERT_EQ(replies.size(), 1u) << answer.name;
-    EXPECT_EQ(replies[0], answer.expected) << answer.name;
-  }
-}
-
-// Catches garbage reaching the handler, or going unanswered.
-TEST_F(MethodChannelTest, UndecodableCallGetsAnEmptyReplyAndNeverReachesTheHandler) {
-  int calls = 0;
-  install([&](const FlutterMethodCall&, FlutterResult result) {
-    ++calls;
-    result(EncodableValue(true));
+  std::vector<Bytes> replies;
+  auto collect = [&](Bytes reply) { replies.push_back(reply); };
+  messenger.setMessageHandler("a", [](Bytes, BinaryReply reply) { reply({'o', 'l', 'd'}); });
+  messenger.setMessageHandler("a", [](Bytes message, BinaryReply reply) { reply(message); });
+  messenger.setMessageHandler("gone", [](Bytes, BinaryReply reply) { reply({1}); });
+  messenger.setMessageHandler("gone", nullptr);
+  std::string captured = "alive", seen;
+  messenger.setMessageHandler("self", [&messenger, &seen, captured](Bytes, BinaryReply reply) {
+    messenger.setMessageHandler("self", nullptr);
+    seen = captured;  // the handler's own capture, after its removal
+    reply({});
   });
-  Bytes trailing = codec().encodeMethodCall({"probe", EncodableValue()});
-  trailing.push_back(0);
-  const Bytes undecodable[] = {
-      {},                  // no method name
-      {0xFF},              // unknown type
-      {3, 1, 0, 0, 0, 0},  // method name is not a string
-      {7, 5, 'p', 'r'},    // truncated name
-      trailing,            // bytes after the arguments
-  };
-  for (const Bytes& message : undecodable) {
-    const auto replies = deliver(messenger, "ch", message);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_TRUE(replies[0].empty());
+  for (auto channel : {"a", "gone", "", "self", "self"}) messenger.dispatch(channel, {7}, collect);
+  EXPECT_EQ(replies, (std::vector<Bytes>{{7}, {}, {}, {}, {}}));
+  EXPECT_EQ(seen, "alive");
+  messenger.send("ui", {'x'}, collect);
+  EXPECT_EQ(replies.size(), 5u);  // not inside send()
+  ASSERT_TRUE(runMainLoopUntil([&] { return replies.size() == 6; }));
+  EXPECT_TRUE(replies.back().empty());
+}
+
+// Catches a call decoded wrongly or garbage reaching the handler (or going
+// unanswered); a handler lost with its channel object; a result encoded as
+// the wrong envelope, or not-implemented as anything but no bytes; copies of a
+// result that each reply, or a reply sent while a copy is still held; a result
+// dropped (on a worker thread) that never answers; and a second call that
+// reaches the other side as a second reply.
+TEST(MethodChannelTest, EveryCallGetsOneReplyEnvelope) {
+  testing::RecordingMessenger messenger;
+  std::vector<std::optional<FlutterResult>> kept;
+  FlutterMethodChannel::methodChannelWithName("ch", messenger)
+      .setMethodCallHandler([&](const FlutterMethodCall& call, FlutterResult result) {
+        EXPECT_EQ(call.method, "probe");
+        EXPECT_EQ(call.arguments, EncodableValue(EncodableMap{{"path", "/a"}}));
+        kept.insert(kept.end(), 2, result);
+      });
+  const Bytes call = codec().encodeMethodCall({"probe", EncodableMap{{"path", "/a"}}});
+  std::vector<Bytes> replies;
+  for (const Bytes& message :
+       {Bytes{}, Bytes{0xFF}, Bytes{3, 1, 0, 0, 0, 0}, call, call, call, call}) {
+    messenger.handlers["ch"](message, [&](Bytes reply) { replies.push_back(reply); });
   }
-  EXPECT_EQ(calls, 0);
-}
-
-// Catches a handler that keeps its result for later (the worker path) never
-// replying, or replying twice when the later reply is followed by the drop.
-TEST_F(MethodChannelTest, LaterReplyIsSentOnceAndDroppedResultAnswersNotImplemented) {
-  std::vector<FlutterResult> kept;
-  install([&](const FlutterMethodCall&, FlutterResult result) { kept.push_back(result); });
-  std::vector<Bytes> first, second;
-  messenger.dispatch("ch", codec().encodeMethodCall({"a", EncodableValue()}),
-                     [&](Bytes reply) { first.push_back(reply); });
-  messenger.dispatch("ch", codec().encodeMethodCall({"b", EncodableValue()}),
-                     [&](Bytes reply) { second.push_back(reply); });
-  EXPECT_TRUE(first.empty());
-  kept[0](EncodableValue("done"));
+  EXPECT_EQ(replies, std::vector<Bytes>(3));  // the garbage, at once
+  replies.clear();
+  const FlutterError error{"not_found", "no such bundle", EncodableValue(int32_t{3})};
+  (*kept[1])(EncodableValue(1));
+  (*kept[2])(error);
+  kept[4].reset();
+  EXPECT_EQ(replies.size(), 2u);
+  (*kept[5])(FlutterMethodNotImplemented);
+  std::thread([moved = std::move(kept[6]), copy = std::move(kept[7])]() mutable {
+    moved.reset();
+    copy.reset();
+  }).join();
   kept.clear();
-  ASSERT_EQ(first.size(), 1u);
-  EXPECT_EQ(first[0], codec().encodeSuccessEnvelope("done"));
-  ASSERT_EQ(second.size(), 1u);
-  EXPECT_TRUE(second[0].empty());
-}
-
-// Catches a cleared handler that still answers.
-TEST_F(MethodChannelTest, ClearedHandlerLeavesNoHandler) {
-  install([](const FlutterMethodCall&, FlutterResult result) { result(EncodableValue(1)); });
-  install(nullptr);
-  EXPECT_FALSE(messenger.hasHandler("ch"));
+  EXPECT_EQ(replies,
+            (std::vector<Bytes>{
+                codec().encodeSuccessEnvelope(1), codec().encodeErrorEnvelope(error), {}, {}}));
+  FlutterResult result([&](FlutterResultValue) { replies.push_back({}); });
+  result(EncodableValue(1));
+#ifdef NDEBUG
+  result(EncodableValue(2));
+  EXPECT_EQ(replies.size(), 5u);
+#else
+  EXPECT_DEATH(result(EncodableValue(2)), "more than once");
+#endif
 }
 
 }  // namespace

@@ -8,8 +8,6 @@
 
 #include <any>
 #include <functional>
-#include <ostream>
-#include <string>
 
 #include "platform/embedding/encodable_value.h"
 
@@ -33,14 +31,4 @@ bool sameCustomValues(const CustomEncodableValue& a, const CustomEncodableValue&
   return (same.template operator()<Ts>() || ...);
 }
 
-// A one-line dump with types, e.g. `list[int32 1, float64 0x3ff0000000000000]`.
-std::string describeValue(const EncodableValue& value);
-
 }  // namespace korvane::testing
-
-namespace korvane {
-// GoogleTest prints values through this.
-inline void PrintTo(const EncodableValue& value, std::ostream* os) {
-  *os << testing::describeValue(value);
-}
-}  // namespace korvane

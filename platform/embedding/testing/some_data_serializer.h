@@ -19,12 +19,39 @@ struct SomeData {
 class SomeDataSerializer : public StandardCodecSerializer {
  public:
   static constexpr uint8_t kType = 129;
-  static const SomeDataSerializer& instance();
+  static const SomeDataSerializer& instance() {
+    static const SomeDataSerializer serializer;
+    return serializer;
+  }
 
  protected:
-  bool writeCustomValue(const CustomEncodableValue& value, ByteStreamWriter& out) const override;
+  bool writeCustomValue(const CustomEncodableValue& value, ByteStreamWriter& out) const override {
+    const auto* someData = std::any_cast<SomeData>(&value.value());
+    if (someData == nullptr) return false;
+    out.writeByte(kType);
+    out.writeSize(someData->data.size());
+    out.writeBytes(someData->data.data(), someData->data.size());
+    writeString(someData->label, out);
+    return true;
+  }
   bool readValueOfType(uint8_t type, ByteStreamReader& in, EncodableValue& out,
-                       CodecError& error) const override;
+                       CodecError& error) const override {
+    if (type != kType) return StandardCodecSerializer::readValueOfType(type, in, out, error);
+    uint32_t size = 0;
+    std::span<const uint8_t> data;
+    EncodableValue label;
+    if (!in.readSize(size) || !in.readView(size, data)) {
+      error = in.error(CodecErrorKind::truncated, "data cut off");
+      return false;
+    }
+    if (!readValue(in, label, error)) return false;
+    if (label.asString() == nullptr) {
+      error = in.error(CodecErrorKind::malformed, "label is not a string");
+      return false;
+    }
+    out.emplace<CustomEncodableValue>(SomeData{*label.asString(), {data.begin(), data.end()}});
+    return true;
+  }
 };
 
 }  // namespace korvane::testing
