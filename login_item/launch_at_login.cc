@@ -86,22 +86,11 @@ void LaunchAtLogin::setLegacy(bool value) {
 
 bool LaunchAtLogin::isEnabledLegacy() {
   if (!id()) return false;
-  std::optional<EncodableValue> jobs = services_.loginItems.userJobDictionaries();
+  const std::optional<std::vector<LoginJob>> jobs = services_.loginItems.userJobDictionaries();
   if (!jobs) return false;
-  const EncodableList* list = jobs->asList();
-  if (list == nullptr) return false;
-  for (const EncodableValue& job : *list) {
-    const EncodableMap* dictionary = job.asMap();
-    if (dictionary == nullptr) return false;
-    for (const auto& [key, ignored] : *dictionary) {
-      if (key.asString() == nullptr) return false;
-    }
-  }
-  for (const EncodableValue& job : *list) {
-    const EncodableValue* label = job.asMap()->find("Label");
-    if (label == nullptr || label->asString() == nullptr || *label->asString() != *id()) continue;
-    const EncodableValue* onDemand = job.asMap()->find("OnDemand");
-    return onDemand != nullptr && onDemand->asBool() != nullptr && *onDemand->asBool();
+  // The first job with the helper's label decides.
+  for (const LoginJob& job : *jobs) {
+    if (job.label == *id()) return job.onDemand.value_or(false);
   }
   return false;
 }

@@ -17,8 +17,8 @@ constexpr auto kOn = AppServiceStatus::enabled, kOff = AppServiceStatus::notRegi
 const std::string kHelper = "com.example.korvane-LaunchAtLoginHelper";
 
 // An entry of the older mechanism's job list.
-EncodableValue job(EncodableValue onDemand, EncodableValue label = kHelper) {
-  return EncodableMap{{"Label", std::move(label)}, {"OnDemand", std::move(onDemand)}};
+LoginJob job(std::optional<bool> onDemand, std::optional<std::string> label = kHelper) {
+  return LoginJob{std::move(label), onDemand};
 }
 
 class LaunchAtLoginTest : public ::testing::Test {
@@ -117,20 +117,20 @@ TEST_F(LaunchAtLoginTest, ChannelArguments) {
 
 // Catches a migration that runs twice, stores its flag late,
 // reads the older job list loosely (the first job with the helper's label
-// decides, only a true "OnDemand" counts, a malformed list reads as off),
+// decides, only a true "OnDemand" counts, an unreadable list reads as off),
 // or removes the older registration when the newer one failed.
 TEST_F(LaunchAtLoginTest, MigrationMovesAnEnabledOlderItemOnce) {
   const std::string store = "store LaunchAtLogin__hasMigrated";
   const Strings moved{store, "register", "setLoginItemEnabled " + kHelper + " off",
                       "unregisterLoginItem " + kHelper},
       left{store, moved[2], moved[3]};
-  const std::pair<std::optional<EncodableValue>, Strings> cases[] = {
+  using Jobs = std::vector<LoginJob>;
+  const std::pair<std::optional<Jobs>, Strings> cases[] = {
       // clang-format off
-      {std::nullopt, left}, {EncodableList{}, left}, {EncodableList{job(true)}, moved},
-      {EncodableList{job(false)}, left}, {EncodableList{job("true")}, left}, {job(true), left},
-      {EncodableList{job(false), job(true)}, left}, {EncodableList{1, job(true)}, left},
-      {EncodableList{EncodableMap{{"OnDemand", true}}, job(true, 3), job(true)}, moved},
-      {EncodableList{job(true, "com.example.korvane")}, left}};
+      {std::nullopt, left}, {Jobs{}, left}, {Jobs{job(true)}, moved}, {Jobs{job(false)}, left},
+      {Jobs{job(std::nullopt)}, left}, {Jobs{job(false), job(true)}, left},
+      {Jobs{job(true, std::nullopt), job(true)}, moved},
+      {Jobs{job(true, "com.example.korvane")}, left}};
   // clang-format on
   for (const auto& c : cases) {
     defaults.values.clear();
@@ -141,7 +141,7 @@ TEST_F(LaunchAtLoginTest, MigrationMovesAnEnabledOlderItemOnce) {
   }
   defaults.values.clear();
   items.registerErrors = {"no"};
-  items.jobs = EncodableList{job(true)};
+  items.jobs = std::vector<LoginJob>{job(true)};
   EXPECT_EQ(during([&] { state.migrateIfNeeded(); }),
             (Strings{store, "register", "Failed to enable launch at login: no"}));
 }

@@ -10,8 +10,7 @@
 
 #include <optional>
 #include <string>
-
-#include "platform/embedding/encodable_value.h"
+#include <vector>
 
 namespace korvane {
 
@@ -20,6 +19,13 @@ enum class AppServiceStatus { notRegistered = 0, enabled = 1, requiresApproval =
 
 struct LoginItemError {
   std::string localizedDescription;  // names what failed and why
+};
+
+// One job of the older mechanism's list: its "Label" and "OnDemand" values,
+// each nullopt when the job has none or one of another type.
+struct LoginJob {
+  std::optional<std::string> label;
+  std::optional<bool> onDemand;
 };
 
 class LoginItems {
@@ -41,10 +47,10 @@ class LoginItems {
   virtual std::optional<LoginItemError> unregisterLoginItem(const std::string& identifier) = 0;
   // The older on/off call for the helper `identifier`; true when it took effect.
   virtual bool setLoginItemEnabled(const std::string& identifier, bool enabled) = 0;
-  // The user domain's job list: a list of string-keyed maps ("Label",
-  // "OnDemand"), sorted by label, or nullopt when there is none (the list
-  // cannot be read).
-  virtual std::optional<EncodableValue> userJobDictionaries() = 0;
+  // The user domain's job list, sorted by label, or nullopt when there is
+  // none (the list cannot be read, or is not a list of string-keyed
+  // dictionaries).
+  virtual std::optional<std::vector<LoginJob>> userJobDictionaries() = 0;
 };
 
 // The real login items, for the running bundle (realBundleReader()). Made

@@ -42,13 +42,13 @@ class FakeLoginItems final : public LoginItems {
     journal.push_back("setLoginItemEnabled " + id + (on ? " on" : " off"));
     return true;
   }
-  std::optional<EncodableValue> userJobDictionaries() override { return jobs; }
+  std::optional<std::vector<LoginJob>> userJobDictionaries() override { return jobs; }
 
   AppServiceStatus status = AppServiceStatus::notRegistered;
   bool replacesInPlace = false;
   std::deque<std::string> registerErrors;      // one per failing registration, in turn
   std::optional<std::string> unregisterError;  // every unregistration fails with it
-  std::optional<EncodableValue> jobs;
+  std::optional<std::vector<LoginJob>> jobs;
   std::vector<std::string>& journal;
 };
 

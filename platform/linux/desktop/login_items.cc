@@ -21,10 +21,10 @@
 #include <memory>
 #include <vector>
 
+#include "platform/bundle_paths.h"
 #include "platform/linux/desktop/desktop_exec.h"
 #include "platform/linux/files/config_files.h"
 #include "platform/linux/posix/errno_code.h"
-#include "platform/bundle_paths.h"
 #include "platform/linux/process/proc_link.h"
 
 namespace korvane {
@@ -98,7 +98,7 @@ class AutostartLoginItems final : public LoginItems {
     return !(enabled ? writeEntry(identifier, identifier) : removeEntry(identifier));
   }
 
-  std::optional<EncodableValue> userJobDictionaries() override {
+  std::optional<std::vector<LoginJob>> userJobDictionaries() override {
     auto folder = autostartFolder();
     if (!folder) return std::nullopt;
     DIR* dir = opendir(folder->c_str());
@@ -112,13 +112,11 @@ class AutostartLoginItems final : public LoginItems {
     }
     closedir(dir);
     std::sort(labels.begin(), labels.end());
-    EncodableList jobs;
+    std::vector<LoginJob> jobs;
     for (const std::string& label : labels) {
-      const bool enabled = entryIsEnabled(entryPath(*folder, label));
-      jobs.emplace_back(EncodableMap{{EncodableValue("Label"), EncodableValue(label)},
-                                     {EncodableValue("OnDemand"), EncodableValue(enabled)}});
+      jobs.push_back(LoginJob{label, entryIsEnabled(entryPath(*folder, label))});
     }
-    return EncodableValue(std::move(jobs));
+    return jobs;
   }
 
  private:
