@@ -209,6 +209,33 @@ TEST_F(FlutterEngineTest, HostMessageReachesEveryConnectedClient) {
   EXPECT_EQ(logger.lines(), (std::vector<std::string>{ignored(id + 9), ignored(id)}));
 }
 
+// Catches a connection whose calls or unsent replies are held without bound
+// (reading must pause past maxCallsInFlight and resume once they are
+// answered), and host messages queued or awaited without bound for a client
+// that never answers them: past maxAwaitedHostReplies each is answered empty
+// at once, and the first such is logged once, with its exact text.
+TEST_F(FlutterEngineTest, ABusyOrSilentClientIsHeldWithinItsBounds) {
+  start({.maxCallsInFlight = 2, .maxAwaitedHostReplies = 2});
+  Client client(path);
+  for (uint32_t id = 1; id <= 2; ++id) ASSERT_TRUE(client.sendMessage(id, "later", {}));
+  ASSERT_TRUE(runMainLoopUntil([&] { return held.size() == 2; }));
+  ASSERT_TRUE(client.sendMessage(3, "later", {}));
+  runMainLoopFor(50ms);
+  EXPECT_EQ(held.size(), 2u) << "the third call is not read while two are in flight";
+  for (auto& reply : held) reply({});
+  ASSERT_TRUE(runMainLoopUntil([&] { return held.size() == 3; }));
+  std::vector<std::shared_ptr<std::vector<Bytes>>> answers;
+  for (uint8_t i = 0; i < 4; ++i) answers.push_back(send("ui", {i}));
+  ASSERT_EQ(client.awaitHostMessages(2).size(), 2u);
+  runMainLoopFor(30ms);
+  EXPECT_EQ(client.hostMessages().size(), 2u);
+  EXPECT_TRUE(answers[0]->empty());
+  EXPECT_EQ(*answers[3], std::vector<Bytes>{{}});
+  EXPECT_EQ(logger.lines(),
+            std::vector<std::string>{"interface connection: host messages are answered empty for a "
+                                     "connection that is not reading or answering them"});
+}
+
 // Catches a wrong order of precedence, a wrong file name, a fallback missed
 // (or taken) for each state of XDG_RUNTIME_DIR, a folder made for a path that
 // is used as given, and a default folder made with the umask's mode instead of
