@@ -1,6 +1,7 @@
 #include "platform/linux/desktop/login_items.h"
 
 #include <errno.h>
+#include <glib.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -92,6 +93,25 @@ TEST_F(LoginItemServicesTest, UnusableIdentifiersAreRefused) {
   bundles.main.info.reset();
   EXPECT_EQ(error(items->registerMainApp()), "the application has no bundle identifier");
   EXPECT_EQ(testing::namesIn(temp.path()), Names{});
+}
+
+// Catches install paths that a launcher would split, expand or read as field
+// codes: each must come back whole through the key file and Exec parsing.
+TEST(DesktopExec, QuotedArgumentsReadBackUnchanged) {
+  for (const std::string path : {"/opt/My Apps/Korvane", "/a/\"q\"/$HOME/`id`/x",
+                                 "/a/back\\slash;&|", "/a/tab\there", "/a/it's (mine)/~u/*?#<>"}) {
+    g_autoptr(GKeyFile) out = g_key_file_new(), in = g_key_file_new();
+    g_key_file_set_string(out, "E", "Exec", quotedExecArgument(path).c_str());
+    gsize length = 0;
+    g_autofree gchar* data = g_key_file_to_data(out, &length, nullptr);
+    ASSERT_TRUE(g_key_file_load_from_data(in, data, length, G_KEY_FILE_NONE, nullptr));
+    g_autofree gchar* exec = g_key_file_get_string(in, "E", "Exec", nullptr);
+    g_auto(GStrv) argv = nullptr;
+    ASSERT_TRUE(g_shell_parse_argv(exec, nullptr, &argv, nullptr)) << exec;
+    EXPECT_EQ(g_strv_length(argv), 1u) << exec;
+    EXPECT_EQ(argv[0], path) << exec;
+  }
+  EXPECT_EQ(quotedExecArgument("/a/100%/x"), "/a/100%%/x");
 }
 
 // Catches a line without the stamp, process or pid, a control character,
