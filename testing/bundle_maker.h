@@ -1,5 +1,6 @@
 // Makes application bundles on disk for tests: a folder with
-// "Contents/Info.plist" written as an XML or a binary property list.
+// "Contents/Info.plist" written as an XML or a binary property list, and
+// optionally a program copied in as its executable.
 // Thread: the test's own.
 #pragma once
 
@@ -19,7 +20,8 @@ struct PlistEntry {
   std::variant<std::string, int64_t, bool> value;
 };
 
-// Writes a dictionary property list to `file`; false when it cannot.
+// Writes a dictionary property list to `file` (beside it first, then renamed
+// over it, so a reader never sees half a file); false when it cannot.
 bool writePropertyList(const std::string& file, const std::vector<PlistEntry>& entries,
                        PlistFormat format);
 
@@ -33,5 +35,12 @@ inline std::vector<PlistEntry> bundleInfo(const std::string& identifier,
                                           const std::string& version) {
   return {{"CFBundleIdentifier", identifier}, {"CFBundleVersion", version}};
 }
+
+// Makes `bundlePath` with version "1", `identifier`, and `executable`
+// ("CFBundleExecutable"): the file `program` copied to
+// "Contents/MacOS/<executable>" in mode 0755 (a copy, so that the process's
+// executable lies in the bundle). false when it cannot.
+bool makeAppBundle(const std::string& bundlePath, const std::string& identifier,
+                   const std::string& executable, const std::string& program);
 
 }  // namespace korvane::testing

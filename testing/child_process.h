@@ -1,12 +1,14 @@
-// Runs a piece of a test in a forked child, optionally as another user, and
-// reports its exit status. For permission cases that root would bypass.
-// Thread: the test's main thread.
+// Child processes for tests: a piece of a test run in a forked child,
+// optionally as another user (for permission cases that root would bypass),
+// and programs started and ended by the test. Thread: the test's main thread.
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace korvane::testing {
 
@@ -25,5 +27,40 @@ int runInChild(const std::function<int()>& body, std::optional<unsigned> uid = s
 // at most `timeout` for each byte. Returns what was read: without the "\n"
 // at its end when the time ran out or the stream ended first.
 std::string readLineWithin(int fd, std::chrono::milliseconds timeout);
+
+// A program the test starts itself, with this process's environment. Its
+// standard output goes to a pipe the test reads; its standard error is
+// appended to `errorFile` when one is given, else shared with the test.
+// Killed and reaped when the object goes, unless it has ended before.
+class StartedProcess {
+ public:
+  explicit StartedProcess(const std::string& executable, std::vector<std::string> arguments = {},
+                          const std::string& errorFile = {});
+  ~StartedProcess();
+  StartedProcess(const StartedProcess&) = delete;
+  StartedProcess& operator=(const StartedProcess&) = delete;
+
+  int32_t pid() const { return pid_; }  // 0 when it could not be started
+  // Its standard output up to its first "\n" (see readLineWithin).
+  std::string readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
+    return readLineWithin(out_, timeout);
+  }
+  // Everything left on its standard output, up to the end (once it ended).
+  std::string rest() const;
+  // Whether it has ended, without waiting.
+  bool exited() { return reap(false); }
+  // Waits for it to end; its exit status, or -1 when a signal ended it.
+  int wait() {
+    reap(true);
+    return status_.value_or(-1);
+  }
+
+ private:
+  bool reap(bool block);
+
+  int32_t pid_ = 0;
+  int out_ = -1;
+  std::optional<int> status_;
+};
 
 }  // namespace korvane::testing

@@ -1,15 +1,37 @@
 // A temporary directory for one test, removed with everything in it when the
-// object goes. Thread: the test's own.
+// object goes (folders a test left read-only included), and the whole text
+// of a file. Thread: the test's own.
 #pragma once
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace korvane::testing {
 
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
+  TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    path_ = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/korvane-test-XXXXXX";
+    if (mkdtemp(path_.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  }
+  ~TempDir() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    for (fs::recursive_directory_iterator
+             it(path_, fs::directory_options::skip_permission_denied, ec),
+         end;
+         !ec && it != end; it.increment(ec)) {
+      if (it->is_directory(ec) && !it->is_symlink(ec)) {
+        fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+      }
+    }
+    fs::remove_all(path_, ec);
+  }
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;
 
@@ -20,5 +42,12 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// What `path` holds; empty when it cannot be read.
+inline std::string readFile(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
+  return text.str();
+}
 
 }  // namespace korvane::testing

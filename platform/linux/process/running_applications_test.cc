@@ -40,7 +40,7 @@ std::string entries(const std::vector<RunningApplication>& list, std::vector<int
 // Starts a copy of sleep placed at `path`.
 Process sleepAt(const std::string& path) {
   fs::create_directories(fs::path(path).parent_path());
-  EXPECT_TRUE(testing::copyFile("/bin/sleep", path, 0700)) << path;
+  fs::copy_file("/bin/sleep", path, fs::copy_options::overwrite_existing);
   return std::make_unique<testing::StartedProcess>(path, std::vector<std::string>{"600"});
 }
 
