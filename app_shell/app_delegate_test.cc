@@ -43,8 +43,8 @@ TEST(AppDelegateTest, ReopenFrontsEachWindowOfTheListInOrder) {
     EXPECT_TRUE(delegate.applicationShouldHandleReopen(app, hasVisibleWindows));
     std::vector<std::string> expected = log;
     for (std::string& line : expected) {  // "A ..." and "B ..." are about the two windows
-      if (line == "activate") continue;
-      line.replace(0, 1, "window " + std::to_string(windows[line[0] - 'A']->windowNumber()));
+      if (line != "activate")
+        line.replace(0, 1, "window " + std::to_string(windows[line[0] - 'A']->windowNumber()));
     }
     EXPECT_EQ(app.changeLog(), expected);
     EXPECT_EQ(app.isActive(), !expected.empty());

@@ -36,10 +36,8 @@ TEST(ExternalPlugins, ChannelsAnswerNotImplementedAndQuitGoesToTheLatestRegistra
   }
   WindowExtPlugin::instance->handleTerminateRequest();
   WindowExtPlugin::instance = nullptr;
-  EXPECT_TRUE(earlier.sent.empty());
-  ASSERT_EQ(messenger.sent.size(), 1u);
-  EXPECT_EQ(messenger.sent[0].channel, "window_ext");
-  EXPECT_FALSE(messenger.sent[0].reply);
+  ASSERT_TRUE(earlier.sent.empty() && messenger.sent.size() == 1);
+  EXPECT_TRUE(messenger.sent[0].channel == "window_ext" && !messenger.sent[0].reply);
 }
 
 }  // namespace

@@ -32,11 +32,7 @@ class LaunchAtLoginTest : public ::testing::Test {
     return reply;
   }
   // What `action` asked of the services and logged, in order.
-  Strings during(const std::function<void()>& action) {
-    journal.clear();
-    action();
-    return journal;
-  }
+  Strings during(const std::function<void()>& action) { return journal.clear(), action(), journal; }
 
   Strings journal;
   testing::FakeBundleReader bundles;
@@ -84,15 +80,13 @@ TEST_F(LaunchAtLoginTest, SettingTheServiceLogsAndPublishesWhatHolds) {
     Cancellable kvo =
         state.kvo().addObserver([&](auto& key, bool did) { note(did ? "did " + key : key); });
     Cancellable sent = state.publisher().subscribe([&](bool v) { note(v ? "true" : "false"); });
-    for (const auto& c : cases) {
-      SCOPED_TRACE(&c - cases);
-      const auto& [inPlace, before, value, errors, refusal, calls, after] = c;
+    for (const auto& [inPlace, before, value, errors, refusal, calls, after] : cases) {
       std::tie(items.replacesInPlace, items.status) = std::tuple(inPlace, before);
       std::tie(items.registerErrors, items.unregisterError) = std::tuple(errors, refusal);
       Strings expected{"will", "isEnabled"};
       expected.insert(expected.end(), calls.begin(), calls.end());
       expected.insert(expected.end(), {"did isEnabled", after ? "true" : "false"});
-      EXPECT_EQ(during([&, value = value] { state.setIsEnabled(value); }), expected);
+      EXPECT_EQ(during([&, value = value] { state.setIsEnabled(value); }), expected) << calls[0];
       EXPECT_EQ(call("launchAtStartupIsEnabled", EncodableList{1}), FlutterResultValue(after));
     }
   }
@@ -120,30 +114,25 @@ TEST_F(LaunchAtLoginTest, ChannelArguments) {
 // decides, only a true "OnDemand" counts, an unreadable list reads as off),
 // or removes the older registration when the newer one failed.
 TEST_F(LaunchAtLoginTest, MigrationMovesAnEnabledOlderItemOnce) {
-  const std::string store = "store LaunchAtLogin__hasMigrated";
+  const std::string store = "store LaunchAtLogin__hasMigrated", no = "no";
   const Strings moved{store, "register", "setLoginItemEnabled " + kHelper + " off",
                       "unregisterLoginItem " + kHelper},
-      left{store, moved[2], moved[3]};
+      left{store, moved[2], moved[3]},
+      failed{store, "register", "Failed to enable launch at login: no"};
   using Jobs = std::vector<LoginJob>;
-  const std::pair<std::optional<Jobs>, Strings> cases[] = {
+  const std::tuple<std::optional<Jobs>, Strings, std::deque<std::string>> cases[] = {
       // clang-format off
-      {std::nullopt, left}, {Jobs{}, left}, {Jobs{job(true)}, moved}, {Jobs{job(false)}, left},
-      {Jobs{job(std::nullopt)}, left}, {Jobs{job(false), job(true)}, left},
-      {Jobs{job(true, std::nullopt), job(true)}, moved},
-      {Jobs{job(true, "com.example.korvane")}, left}};
+      {std::nullopt, left, {}}, {Jobs{}, left, {}}, {Jobs{job(true)}, moved, {}},
+      {Jobs{job(false)}, left, {}}, {Jobs{job(std::nullopt)}, left, {}},
+      {Jobs{job(false), job(true)}, left, {}}, {Jobs{job(true, std::nullopt), job(true)}, moved, {}},
+      {Jobs{job(true, "com.example.korvane")}, left, {}}, {Jobs{job(true)}, failed, {no}}};
   // clang-format on
-  for (const auto& c : cases) {
+  for (const auto& [jobs, calls, errors] : cases) {
     defaults.values.clear();
-    items.status = kOff;
-    items.jobs = c.first;
-    EXPECT_EQ(during([&] { state.migrateIfNeeded(); }), c.second) << "case " << &c - cases;
+    std::tie(items.status, items.jobs, items.registerErrors) = std::tuple(kOff, jobs, errors);
+    EXPECT_EQ(during([&] { state.migrateIfNeeded(); }), calls);
     EXPECT_EQ(during([&] { state.migrateIfNeeded(); }), Strings{}) << "at most once";
   }
-  defaults.values.clear();
-  items.registerErrors = {"no"};
-  items.jobs = std::vector<LoginJob>{job(true)};
-  EXPECT_EQ(during([&] { state.migrateIfNeeded(); }),
-            (Strings{store, "register", "Failed to enable launch at login: no"}));
 }
 
 }  // namespace

@@ -44,11 +44,10 @@ class SomeDataSerializer : public StandardCodecSerializer {
       error = in.error(CodecErrorKind::truncated, "data cut off");
       return false;
     }
-    if (!readValue(in, label, error)) return false;
-    if (label.asString() == nullptr) {
+    if (readValue(in, label, error) && label.asString() == nullptr) {
       error = in.error(CodecErrorKind::malformed, "label is not a string");
-      return false;
     }
+    if (label.asString() == nullptr) return false;
     out.emplace<CustomEncodableValue>(SomeData{*label.asString(), {data.begin(), data.end()}});
     return true;
   }

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <glib.h>
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -58,7 +57,7 @@ TEST_F(LoginItemServicesTest, RegisterWritesACompleteEntryAndReplacesItWhole) {
   std::ofstream(entry) << "[Desktop Entry]\nExec=earlier\n";
   {
     testing::FileWritesFail diskFull;
-    EXPECT_THAT(error(items->registerMainApp()), ::testing::HasSubstr("File too large"));
+    EXPECT_NE(error(items->registerMainApp()).find("File too large"), std::string::npos);
   }
   EXPECT_EQ(text(entry), "[Desktop Entry]\nExec=earlier\n");
   EXPECT_EQ(testing::namesIn(autostart), Names{"k.desktop"});
@@ -66,8 +65,10 @@ TEST_F(LoginItemServicesTest, RegisterWritesACompleteEntryAndReplacesItWhole) {
   EXPECT_EQ(text(entry), whole);
 }
 
-// Catches disabled or broken entries counting as enabled, or the reverse.
-TEST_F(LoginItemServicesTest, EntriesReadAsTheyAreMarked) {
+// Catches disabled or broken entries counting as enabled, or the reverse; an
+// identifier that reaches outside the autostart folder or makes a file without
+// a name, or an entry named after nothing.
+TEST_F(LoginItemServicesTest, EntriesReadAsMarkedAndOddIdentifiersAreRefused) {
   const std::string head = "[Desktop Entry]\nExec=x\n";
   // clang-format off
   const std::pair<std::string, bool> cases[] = {
@@ -80,11 +81,7 @@ TEST_F(LoginItemServicesTest, EntriesReadAsTheyAreMarked) {
     std::ofstream(entry) << body;
     EXPECT_EQ(items->mainAppStatus() == AppServiceStatus::enabled, on) << body;
   }
-}
-
-// Catches an identifier that reaches outside the autostart folder or makes a
-// file without a name, or an entry named after nothing.
-TEST_F(LoginItemServicesTest, UnusableIdentifiersAreRefused) {
+  std::filesystem::remove_all(autostart);
   for (const std::string& id : Names{"", "../victim", "a/b", "/tmp/x", std::string("a\0b", 3)}) {
     EXPECT_FALSE(items->setLoginItemEnabled(id, true) || items->setLoginItemEnabled(id, false));
     bundles.main.info = PropertyListStrings{{"CFBundleIdentifier", id}};
@@ -92,7 +89,7 @@ TEST_F(LoginItemServicesTest, UnusableIdentifiersAreRefused) {
   }
   bundles.main.info.reset();
   EXPECT_EQ(error(items->registerMainApp()), "the application has no bundle identifier");
-  EXPECT_EQ(testing::namesIn(temp.path()), Names{});
+  EXPECT_EQ(testing::namesIn(temp.file("config")), Names{});
 }
 
 // Catches install paths that a launcher would split, expand or read as field
@@ -108,8 +105,7 @@ TEST(DesktopExec, QuotedArgumentsReadBackUnchanged) {
     g_autofree gchar* exec = g_key_file_get_string(in, "E", "Exec", nullptr);
     g_auto(GStrv) argv = nullptr;
     ASSERT_TRUE(g_shell_parse_argv(exec, nullptr, &argv, nullptr)) << exec;
-    EXPECT_EQ(g_strv_length(argv), 1u) << exec;
-    EXPECT_EQ(argv[0], path) << exec;
+    EXPECT_TRUE(g_strv_length(argv) == 1 && argv[0] == path) << exec;
   }
   EXPECT_EQ(quotedExecArgument("/a/100%/x"), "/a/100%%/x");
 }

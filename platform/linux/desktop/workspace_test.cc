@@ -5,7 +5,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "platform/dispatch_queue.h"
 #include "platform/linux/desktop/application_launch.h"
@@ -57,9 +56,9 @@ TEST(Workspace, RequestsReachTheRightInstanceInOrder) {
   ASSERT_EQ(testing::requestsSeenBy(inputs, instance.pid()), "requests=");
   const RunningApplication target{instance.pid(), id, FileURL::fileURLWithPath(running)};
   Workspace& workspace = realWorkspace();
-  EXPECT_TRUE(workspace.unhide(target));
-  EXPECT_TRUE(workspace.activate(target, ActivationOptions::activateIgnoringOtherApps));
-  EXPECT_TRUE(workspace.unhide(target));
+  EXPECT_TRUE(workspace.unhide(target) &&
+              workspace.activate(target, ActivationOptions::activateIgnoringOtherApps) &&
+              workspace.unhide(target));
   const auto seen = std::make_shared<Lines>();  // main thread only; may outlive a failed wait
   workspace.openApplicationAtURL(
       FileURL::fileURLWithPath(idle + "/"), {},
@@ -102,9 +101,8 @@ TEST(ApplicationOpen, UnusableBundlesAndUnreachableInstancesAreErrors) {
       {"../../Run", "", "CFBundleExecutable \"../../Run\" is not a plain file name"},
       {nullptr, "", "Contents/Info.plist is missing or unreadable"},
   };
-  int index = 0;
   for (const auto& c : cases) {
-    const std::string bundle = dir.file("Case" + std::to_string(++index) + ".app");
+    const std::string bundle = dir.file("Case" + std::to_string(&c - cases) + ".app");
     ASSERT_TRUE(!c.executable ||
                 testing::makeBundle(bundle, {{"CFBundleExecutable", std::string(c.executable)}}));
     fs::create_directories(bundle + "/Contents/MacOS");
@@ -138,9 +136,8 @@ TEST(ApplicationLaunch, StartsDetachedWithItsOwnEnvironmentAndIsReaped) {
   unsetenv("KORVANE_INTERFACE_SOCKET");
   ASSERT_TRUE(runMainLoopUntil([&] { return fs::exists(report); })) << launched.error.message();
   const std::string pid = std::to_string(launched.pid);  // it leads a session of its own
-  std::stringstream text;
-  text << std::ifstream(report).rdbuf();
-  EXPECT_EQ(text.str(), pid + " " + pid + " / path unset /dev/null /dev/null /dev/null\n");
+  EXPECT_EQ(std::string(std::istreambuf_iterator(std::ifstream(report).rdbuf()), {}),
+            pid + " " + pid + " / path unset /dev/null /dev/null /dev/null\n");
   EXPECT_TRUE(testing::awaitReaped(launched.pid, 10s));
 }
 

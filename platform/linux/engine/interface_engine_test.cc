@@ -1,19 +1,22 @@
 // The engine over real sockets: calls from the interface and their replies,
-// host messages and their answers, and the engine's socket file and where it
-// lives. The listener's own rules (file mode, stale and live files, peers of
-// another user) are shared with the instance endpoint and tested there.
+// host messages and their answers, the frames they travel in, and the
+// engine's socket file and where it lives. The listener's own rules (file
+// mode, stale and live files, peers of another user) are shared with the
+// instance endpoint and tested there.
 #include "platform/linux/engine/interface_engine.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <thread>
 #include <tuple>
 
+#include "platform/linux/engine/interface_frame.h"
 #include "platform/main_loop.h"
 #include "platform/main_thread.h"
 #include "testing/capturing_logger.h"
@@ -27,6 +30,7 @@ using namespace std::chrono_literals;
 using Bytes = std::vector<uint8_t>;
 using Client = testing::InterfaceTestClient;
 using Frames = std::vector<InterfaceFrame>;
+constexpr const char* kNotAwaited = ", which is not awaited";
 
 class FlutterEngineTest : public ::testing::Test {
  protected:
@@ -70,44 +74,38 @@ class FlutterEngineTest : public ::testing::Test {
 // Catches replies sent with the wrong id or payload, lost when they overtake
 // each other, sent twice, or missing for a channel without a handler, for a
 // handler that drops its reply, or for a reply too large for a frame (which
-// must go out empty and be logged, not break the peer's framing).
+// must go out empty and be logged, not break the peer's framing); and a reply
+// made on another thread written from that thread (a data race under TSan).
 TEST_F(FlutterEngineTest, EveryCallGetsOneReplyWithItsId) {
+  std::vector<std::thread> workers;
+  messenger().setMessageHandler("work", [&](Bytes message, BinaryReply reply) {
+    workers.emplace_back([message, reply = std::move(reply)] { reply(message); });
+  });
   messenger().setMessageHandler("drop", [](Bytes, BinaryReply) {});
   messenger().setMessageHandler(
       "huge", [](Bytes, BinaryReply reply) { reply(Bytes(kMaxReplyPayload + 1)); });
   Client client(path);
   uint32_t id = 10;
-  for (const char* channel : {"later", "echo", "nobody", "drop", "huge"}) {
+  for (const char* channel : {"later", "echo", "nobody", "drop", "huge", "work", "work", "work"}) {
     ASSERT_TRUE(client.sendMessage(id++, channel, {1, 2}));
   }
-  ASSERT_EQ(client.awaitReplies(4).size(), 4u);
+  ASSERT_EQ(client.awaitReplies(7).size(), 7u);
+  for (auto& worker : workers) worker.join();
   ASSERT_EQ(held.size(), 1u);
   held[0]({7});
-  ASSERT_EQ(client.awaitReplies(5).size(), 5u);
+  ASSERT_EQ(client.awaitReplies(8).size(), 8u);
   runMainLoopFor(20ms);
-  const FrameKind reply = FrameKind::reply;
-  EXPECT_EQ(client.replies(), (Frames{{reply, 11, "", {1, 2}},
-                                      {reply, 12, "", {}},
-                                      {reply, 13, "", {}},
-                                      {reply, 14, "", {}},
-                                      {reply, 10, "", {7}}}));
+  Frames replies = client.replies();
+  EXPECT_EQ(replies.back(), (InterfaceFrame{FrameKind::reply, 10, "", {7}}));
+  std::ranges::sort(replies, {}, &InterfaceFrame::id);
+  Frames expected;
+  for (const Bytes& payload : {Bytes{7}, {1, 2}, {}, {}, {}, {1, 2}, {1, 2}, {1, 2}}) {
+    expected.push_back(
+        {FrameKind::reply, 10 + static_cast<uint32_t>(expected.size()), "", payload});
+  }
+  EXPECT_EQ(replies, expected);
   ASSERT_EQ(logger.lines().size(), 1u);
   EXPECT_NE(logger.lines()[0].find("more than a frame holds"), std::string::npos);
-}
-
-// Catches a reply made on another thread being written from that thread (a
-// data race under TSan) or never written at all.
-TEST_F(FlutterEngineTest, ReplyMadeOnAnotherThreadIsSentFromTheMainThread) {
-  std::vector<std::thread> workers;
-  messenger().setMessageHandler("work", [&](Bytes message, BinaryReply reply) {
-    workers.emplace_back([message, reply = std::move(reply)] { reply(message); });
-  });
-  Client client(path);
-  for (uint8_t id = 1; id <= 20; ++id) ASSERT_TRUE(client.sendMessage(id, "work", {id}));
-  const auto& replies = client.awaitReplies(20);
-  for (auto& worker : workers) worker.join();
-  ASSERT_EQ(replies.size(), 20u);
-  for (const InterfaceFrame& r : replies) EXPECT_EQ(r.payload, Bytes{static_cast<uint8_t>(r.id)});
 }
 
 // Catches a broken frame that takes down the host or other connections, is
@@ -140,7 +138,7 @@ TEST_F(FlutterEngineTest, APeerThatBreaksOrLeavesAffectsOnlyItself) {
 
 // Catches a socket file or connection left behind on stop, a file that
 // replaced the socket removed on stop, a too-long path truncated into another
-// socket, and the default location not served.
+// socket (the default location is served end to end).
 TEST_F(FlutterEngineTest, SocketGoesOnStopOnlyIfItIsStillTheEngines) {
   Client client(path);
   ASSERT_TRUE(awaitConnections(1));
@@ -152,14 +150,8 @@ TEST_F(FlutterEngineTest, SocketGoesOnStopOnlyIfItIsStillTheEngines) {
   std::ofstream(path) << "someone else's";
   engine->stop();
   EXPECT_EQ(access(path.c_str(), F_OK), 0);
-  const auto failure = engine->start(dir.file(std::string(120, 'x')));
-  EXPECT_EQ(failure.value_or(EngineStartError{}).error, std::errc::filename_too_long);
-  InterfaceAddressInputs inputs;
-  inputs.runtimeDir = dir.path();
-  inputs.uid = getuid();
-  inputs.pid = 77;
-  ASSERT_FALSE(engine->start(inputs));
-  EXPECT_EQ(access(dir.file("korvane/interface-77.sock").c_str(), F_OK), 0);
+  EXPECT_EQ(engine->start(dir.file(std::string(120, 'x'))).value_or(EngineStartError{}).error,
+            std::errc::filename_too_long);
 }
 
 // Catches a host message sent to one connection only, with the wrong kind,
@@ -171,7 +163,7 @@ TEST_F(FlutterEngineTest, SocketGoesOnStopOnlyIfItIsStillTheEngines) {
 // connection, taken, or going unlogged.
 TEST_F(FlutterEngineTest, HostMessageReachesEveryConnectedClient) {
   const auto alone = send("ui", {0});
-  EXPECT_TRUE(alone->empty());
+  EXPECT_TRUE(alone->empty());  // not answered inside send()
   messenger().setMessageHandler("big", [&](Bytes, BinaryReply reply) {
     reply(Bytes(1024 * 1024, 0x42));  // more than the socket takes at once
     send("other", {});
@@ -201,12 +193,10 @@ TEST_F(FlutterEngineTest, HostMessageReachesEveryConnectedClient) {
   }
   EXPECT_EQ(*answer, std::vector<Bytes>{{7}});
   EXPECT_EQ(*alone, std::vector<Bytes>{{}});
-  auto ignored = [](uint32_t stray) {
-    return std::string("interface connection: ignored a reply to host message ")
-        .append(std::to_string(stray))
-        .append(", which is not awaited");
-  };
-  EXPECT_EQ(logger.lines(), (std::vector<std::string>{ignored(id + 9), ignored(id)}));
+  const std::string ignored = "interface connection: ignored a reply to host message ";
+  EXPECT_EQ(logger.lines(), (std::vector<std::string>{
+                                std::string(ignored).append(std::to_string(id + 9) + kNotAwaited),
+                                std::string(ignored).append(std::to_string(id) + kNotAwaited)}));
 }
 
 // Catches a connection whose calls or unsent replies are held without bound
@@ -236,6 +226,75 @@ TEST_F(FlutterEngineTest, ABusyOrSilentClientIsHeldWithinItsBounds) {
                                      "connection that is not reading or answering them"});
 }
 
+// Catches a writer that is not little-endian, misplaces kind, id or channel,
+// or writes a frame the peer would reject as broken.
+TEST(InterfaceFrameTest, WritesTheDocumentedBytesAndRefusesWhatDoesNotFit) {
+  EXPECT_EQ(*encodeMessageFrame(0x04030201, "ab", Bytes{0xEE}),
+            (Bytes{10, 0, 0, 0, 1, 1, 2, 3, 4, 2, 0, 'a', 'b', 0xEE}));
+  EXPECT_EQ(*encodeFrame({FrameKind::hostReply, 0x04030201, "", {7, 8}}),
+            (Bytes{7, 0, 0, 0, 4, 1, 2, 3, 4, 7, 8}));
+  EXPECT_TRUE(encodeFrame({FrameKind::hostMessage, 1, std::string(65535, 'c'), {}}));
+  EXPECT_FALSE(encodeMessageFrame(1, std::string(65536, 'c'), Bytes{}));
+  EXPECT_FALSE(encodeReplyFrame(1, Bytes(kMaxReplyPayload + 1)));
+  EXPECT_FALSE(encodeFrame({FrameKind::hostMessage, 1, "c", Bytes(kMaxReplyPayload - 2)}));
+}
+
+// Catches a reader that loses, duplicates or misparses frames when a read ends
+// inside a length, a header, a channel name or a payload, on either end; that
+// accepts a broken stream, waits for a body it should have refused from its
+// header, or words the error differently depending on how the bytes arrived;
+// and one that resumes after a break.
+TEST(InterfaceFrameTest, SameOutcomeWhereverTheStreamIsSplit) {
+  const Frames host = {{FrameKind::message, 42, "macos_install", {7, 5}},
+                       {FrameKind::hostReply, 2, "", {}},
+                       {FrameKind::message, 0xFFFFFFFF, "", {}},
+                       {FrameKind::hostReply, 3, "", {4, 5}}};
+  const Frames client = {{FrameKind::hostMessage, 9, "ui", {1, 2}},
+                         {FrameKind::reply, 1, "", {}},
+                         {FrameKind::hostMessage, 10, "", {}},
+                         {FrameKind::reply, 7, "", {3}}};
+  auto streamOf = [](const Frames& frames, Bytes tail) {  // the frames' bytes, then `tail`
+    for (auto frame = frames.rbegin(); frame != frames.rend(); ++frame) {
+      const Bytes bytes = *encodeFrame(*frame);
+      tail.insert(tail.begin(), bytes.begin(), bytes.end());
+    }
+    return tail;
+  };
+  // Who reads, the bytes, the error ("" for none) and the frames read before it.
+  const std::tuple<bool, Bytes, std::string, size_t> cases[] = {
+      // clang-format off
+      {true, streamOf(host, {}), "", 4},
+      {false, streamOf(client, {}), "", 4},
+      {true, streamOf(host, {2, 0, 0, 0}), "frame length 2 is out of range", 4},
+      {true, {1, 0, 0, 1, 1}, "frame length 16777217 is out of range", 0},
+      {true, {0xFF, 0xFF, 0xFF, 0xFF}, "frame length 4294967295 is out of range", 0},
+      {true, {100, 0, 0, 0, 0}, "unknown frame kind 0", 0},  // the body is not there yet
+      {false, {5, 0, 0, 0, 5, 0, 0, 0, 0}, "unknown frame kind 5", 0},
+      {true, {5, 0, 0, 0, 3, 1, 0, 0, 0}, "unexpected frame kind 3", 0},
+      {false, streamOf(client, {7, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0}), "unexpected frame kind 1", 4},
+      {false, {5, 0, 0, 0, 4, 1, 0, 0, 0}, "unexpected frame kind 4", 0},
+      {true, {5, 0, 0, 0, 1, 1, 0, 0, 0}, "frame body of 5 bytes has no channel name length", 0},
+      {false, {6, 0, 0, 0, 3, 1, 0, 0, 0, 0}, "frame body of 6 bytes has no channel name length", 0},
+      {true, {8, 0, 0, 0, 1, 1, 0, 0, 0, 0xFF, 0xFF, 'a'},
+       "frame body of 8 bytes is too short for a channel name of 65535 bytes", 0},
+      // clang-format on
+  };
+  for (const auto& [hostReads, bytes, error, before] : cases) {
+    const Frames& sent = hostReads ? host : client;
+    for (size_t split = 0; split <= bytes.size(); ++split) {
+      SCOPED_TRACE(error + " split at " + std::to_string(split));
+      FrameReader reader(hostReads ? kHostReadKinds : kClientReadKinds);
+      Frames frames;
+      const bool first = reader.feed(std::span(bytes).first(split), frames);
+      EXPECT_EQ(reader.feed(std::span(bytes).subspan(split), frames) && first, error.empty());
+      EXPECT_EQ(reader.error(), error);
+      EXPECT_EQ(frames, Frames(sent.begin(), sent.begin() + static_cast<ptrdiff_t>(before)));
+      EXPECT_TRUE(!error.empty() || reader.bufferedBytes() == 0);
+      EXPECT_EQ(reader.feed(streamOf(host, {}), frames), error.empty() && hostReads);
+    }
+  }
+}
+
 // Catches a wrong order of precedence, a wrong file name, a fallback missed
 // (or taken) for each state of XDG_RUNTIME_DIR, a folder made for a path that
 // is used as given, and a default folder made with the umask's mode instead of
@@ -259,16 +318,10 @@ TEST(InterfaceAddressTest, ChoosesThePathInOrderOfPrecedence) {
   for (const auto& [option, environment, runtimeDir, expected] : cases) {
     testing::TempDir dir;
     auto in = [&](const Path& p) { return p && p->starts_with('@') ? dir.file(p->substr(1)) : p; };
-    mkdir(dir.file("run").c_str(), S_IRWXU);
-    mkdir(dir.file("tmp").c_str(), S_IRWXU);
+    for (const char* folder : {"run", "tmp"}) mkdir(dir.file(folder).c_str(), S_IRWXU);
     std::ofstream(dir.file("plain")) << "a file";
-    InterfaceAddressInputs inputs;
-    inputs.option = in(option);
-    inputs.environment = in(environment);
-    inputs.runtimeDir = in(runtimeDir);
-    inputs.tmpDir = dir.file("tmp");
-    inputs.uid = getuid();
-    inputs.pid = 4242;
+    const InterfaceAddressInputs inputs{in(option),      in(environment), in(runtimeDir),
+                                        dir.file("tmp"), getuid(),        4242};
     const mode_t old = umask(0);
     const InterfaceSocketPath result = prepareInterfaceSocketPath(inputs);
     umask(old);
@@ -295,25 +348,19 @@ TEST(InterfaceAddressTest, RefusesUnsafeDefaultFolders) {
   for (const auto& [mode, owner, error, says] : cases) {
     testing::TempDir dir;
     const std::string folder = dir.file("korvane");
-    mkdir(dir.file("real").c_str(), S_IRWXU);
-    if (mode == 0) symlink(dir.file("real").c_str(), folder.c_str());
-    if (mode == S_IFREG) std::ofstream(folder) << "a file";
-    if (mode != 0 && mode != S_IFREG) {
-      mkdir(folder.c_str(), S_IRWXU);
-      chmod(folder.c_str(), mode);
-      if (chown(folder.c_str(), owner, owner) != 0) continue;  // needs root
+    if (mode == 0) {
+      symlink(dir.path().c_str(), folder.c_str());
+    } else if (mode == S_IFREG) {
+      std::ofstream(folder) << "a file";
+    } else if (mkdir(folder.c_str(), mode) || chmod(folder.c_str(), mode) ||
+               chown(folder.c_str(), owner, owner)) {
+      continue;  // another owner needs root
     }
-    InterfaceAddressInputs inputs;
-    inputs.runtimeDir = dir.path();
-    inputs.uid = getuid();
-    const InterfaceSocketPath result = prepareInterfaceSocketPath(inputs);
-    EXPECT_TRUE(result.path.empty()) << says;
-    EXPECT_EQ(result.error, error) << says;
+    const auto result = prepareInterfaceSocketPath({{}, {}, dir.path(), {}, getuid(), 0});
+    EXPECT_EQ(std::tie(result.path, result.error), std::tuple("", error)) << says;
     EXPECT_NE(result.message.find(folder + " " + says), std::string::npos) << result.message;
   }
-  InterfaceAddressInputs inputs;
-  inputs.option = "";
-  EXPECT_EQ(prepareInterfaceSocketPath(inputs).error, std::errc::invalid_argument);
+  EXPECT_EQ(prepareInterfaceSocketPath({"", {}, {}, {}, 0, 0}).error, std::errc::invalid_argument);
 }
 
 }  // namespace
