@@ -10,7 +10,7 @@
 #include <span>
 
 #include "platform/embedding/standard_method_codec.h"
-#include "platform/embedding/testing/identical_values.h"
+#include "fuzz/identical_values.h"
 #include "platform/embedding/testing/some_data_serializer.h"
 
 namespace {

@@ -1,4 +1,4 @@
-// Value identity for codec tests: same alternative (so an int32 never equals
+// Value identity for the decoder's round trips: same alternative (so an int32 never equals
 // an int64), floats compared by their bits (NaN equals the same NaN, -0.0 is
 // not 0.0), maps in order. operator== cannot serve: it compares floats by
 // value and custom values by address.

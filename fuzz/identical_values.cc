@@ -1,4 +1,4 @@
-#include "platform/embedding/testing/identical_values.h"
+#include "fuzz/identical_values.h"
 
 #include <algorithm>
 
