@@ -46,17 +46,12 @@ bool makeBundle(const std::string& bundlePath, const std::vector<PlistEntry>& en
 
 bool makeAppBundle(const std::string& bundlePath, const std::string& identifier,
                    const std::string& executable, const std::string& program) {
-  const std::string copy = bundlePath + "/Contents/MacOS/" + executable;
-  if (!makeBundle(bundlePath, {{"CFBundleIdentifier", identifier},
-                               {"CFBundleVersion", std::string("1")},
-                               {"CFBundleExecutable", executable}})) {
-    return false;
-  }
   std::error_code error;
   fs::create_directories(bundlePath + "/Contents/MacOS", error);
-  if (!error) fs::copy_file(program, copy, fs::copy_options::overwrite_existing, error);
-  if (!error) fs::permissions(copy, fs::perms(0755), error);
-  return !error;
+  if (!error) fs::copy_file(program, bundlePath + "/Contents/MacOS/" + executable, error);
+  return !error && makeBundle(bundlePath, {{"CFBundleIdentifier", identifier},
+                                           {"CFBundleVersion", std::string("1")},
+                                           {"CFBundleExecutable", executable}});
 }
 
 }  // namespace korvane::testing

@@ -38,7 +38,7 @@ inline std::vector<PlistEntry> bundleInfo(const std::string& identifier,
 
 // Makes `bundlePath` with version "1", `identifier`, and `executable`
 // ("CFBundleExecutable"): the file `program` copied to
-// "Contents/MacOS/<executable>" in mode 0755 (a copy, so that the process's
+// "Contents/MacOS/<executable>" with its mode (a copy, so that the process's
 // executable lies in the bundle). false when it cannot.
 bool makeAppBundle(const std::string& bundlePath, const std::string& identifier,
                    const std::string& executable, const std::string& program);

@@ -14,8 +14,6 @@ extern char** environ;
 
 namespace korvane::testing {
 
-bool canSwitchUser() { return geteuid() == 0; }
-
 int runInChild(const std::function<int()>& body, std::optional<unsigned> uid) {
   const pid_t pid = fork();
   if (pid < 0) return -1;
@@ -30,11 +28,11 @@ int runInChild(const std::function<int()>& body, std::optional<unsigned> uid) {
   return done == pid && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string readLineWithin(int fd, std::chrono::milliseconds timeout) {
+std::string StartedProcess::readLine(std::chrono::milliseconds timeout) const {
   std::string line;
   for (char c; line.empty() || line.back() != '\n'; line.push_back(c)) {
-    pollfd readable{fd, POLLIN, 0};
-    if (poll(&readable, 1, static_cast<int>(timeout.count())) <= 0 || read(fd, &c, 1) != 1) break;
+    pollfd readable{out_, POLLIN, 0};
+    if (poll(&readable, 1, static_cast<int>(timeout.count())) <= 0 || read(out_, &c, 1) != 1) break;
   }
   return line;
 }

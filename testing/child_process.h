@@ -3,6 +3,8 @@
 // and programs started and ended by the test. Thread: the test's main thread.
 #pragma once
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -16,17 +18,12 @@ namespace korvane::testing {
 inline constexpr unsigned kNobody = 65534;
 
 // Whether this process may switch users (runs as root).
-bool canSwitchUser();
+inline bool canSwitchUser() { return geteuid() == 0; }
 
 // Forks; the child switches to `uid` (when given), runs `body` and exits with
 // its return value. Returns the child's exit status, or -1 when it did not
 // exit normally. The child must not touch the parent's main loop.
 int runInChild(const std::function<int()>& body, std::optional<unsigned> uid = std::nullopt);
-
-// Reads `fd` (a child's output) up to and including its first "\n", waiting
-// at most `timeout` for each byte. Returns what was read: without the "\n"
-// at its end when the time ran out or the stream ended first.
-std::string readLineWithin(int fd, std::chrono::milliseconds timeout);
 
 // A program the test starts itself, with this process's environment. Its
 // standard output goes to a pipe the test reads; its standard error is
@@ -41,10 +38,10 @@ class StartedProcess {
   StartedProcess& operator=(const StartedProcess&) = delete;
 
   int32_t pid() const { return pid_; }  // 0 when it could not be started
-  // Its standard output up to its first "\n" (see readLineWithin).
-  std::string readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const {
-    return readLineWithin(out_, timeout);
-  }
+  // Its standard output up to and including its first "\n", waiting at most
+  // `timeout` for each byte: without the "\n" when the time ran out or the
+  // output ended first.
+  std::string readLine(std::chrono::milliseconds timeout = std::chrono::seconds(10)) const;
   // Everything left on its standard output, up to the end (once it ended).
   std::string rest() const;
   // Whether it has ended, without waiting.

@@ -29,7 +29,7 @@ class InterfaceTestClient {
 
   // Connects to `path`; connected() says whether that worked.
   explicit InterfaceTestClient(const std::string& path) : fd_(connectUnixSocket(path)) {}
-  ~InterfaceTestClient() { close(); }
+  ~InterfaceTestClient() { close(fd_); }
   InterfaceTestClient(const InterfaceTestClient&) = delete;
   InterfaceTestClient& operator=(const InterfaceTestClient&) = delete;
 
@@ -70,16 +70,6 @@ class InterfaceTestClient {
   bool awaitClosedByHost(std::chrono::milliseconds timeout = kWait) {
     await([] { return false; }, timeout);
     return hostClosed_;
-  }
-
-  // Shuts down this end's sending side; replies can still be read.
-  void shutdownSending() {
-    if (fd_ >= 0) shutdown(fd_, SHUT_WR);
-  }
-  // Closes this end.
-  void close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
   }
 
   const Frames& replies() const { return replies_; }

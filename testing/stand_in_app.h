@@ -39,15 +39,13 @@ class ScopedSocketFolders {
 // main loop) until it has been reaped.
 class AdoptedProcess {
  public:
-  explicit AdoptedProcess(int32_t pid = 0) : pid_(pid) {}
+  explicit AdoptedProcess(int32_t pid) : pid_(pid) {}
   ~AdoptedProcess();
   AdoptedProcess(const AdoptedProcess&) = delete;
   AdoptedProcess& operator=(const AdoptedProcess&) = delete;
 
-  void adopt(int32_t pid) { pid_ = pid; }
-
  private:
-  int32_t pid_;
+  const int32_t pid_;
 };
 
 // Whether `pid` is no longer a child of this process (ended and reaped),

@@ -1,11 +1,14 @@
 // A temporary directory for one test, removed with everything in it when the
-// object goes (folders a test left read-only included), and the whole text
-// of a file. Thread: the test's own.
+// object goes (folders a test left read-only included), the whole text of a
+// file, and the names in a folder. Thread: the test's own.
 #pragma once
+
+#include <dirent.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -48,6 +51,19 @@ inline std::string readFile(const std::string& path) {
   std::ostringstream text;
   text << std::ifstream(path).rdbuf();
   return text.str();
+}
+
+// The entries of `folder` without "." and ".."; empty when it cannot be read.
+inline std::set<std::string> namesIn(const std::string& folder) {
+  std::set<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.insert(name);
+    }
+    closedir(dir);
+  }
+  return names;
 }
 
 }  // namespace korvane::testing

@@ -15,7 +15,6 @@
 #include "platform/services.h"
 #include "testing/fakes/fake_bundle_reader.h"
 #include "testing/file_writes_fail.h"
-#include "testing/folder_names.h"
 #include "testing/stderr_capture.h"
 #include "testing/temp_dir.h"
 

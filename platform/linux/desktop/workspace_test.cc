@@ -12,7 +12,7 @@
 #include "platform/main_loop.h"
 #include "platform/main_thread.h"
 #include "testing/bundle_maker.h"
-#include "testing/instance_test_app.h"
+#include "testing/stand_in_app.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {
@@ -50,7 +50,7 @@ TEST(Workspace, RequestsReachTheRightInstanceInOrder) {
   const std::string id = "com.example.korvane-test." + std::to_string(getpid());
   const std::string running = dir.file("Running.app"), idle = dir.file("Idle.app");
   for (const std::string& bundle : {running, idle}) {
-    ASSERT_TRUE(testing::makeAppBundle(bundle, id, "TestApp", testing::instanceTestAppBinary()));
+    ASSERT_TRUE(testing::makeAppBundle(bundle, id, "TestApp", testing::standInAppBinary()));
   }
   testing::StartedProcess instance(running + "/Contents/MacOS/TestApp");
   ASSERT_EQ(testing::requestsSeenBy(inputs, instance.pid()), "requests=");

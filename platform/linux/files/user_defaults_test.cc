@@ -11,7 +11,6 @@
 
 #include "testing/fakes/capturing_diagnostic_log.h"
 #include "testing/fakes/fake_bundle_reader.h"
-#include "testing/folder_names.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {

@@ -10,7 +10,7 @@
 
 #include "platform/main_loop.h"
 #include "testing/capturing_logger.h"
-#include "testing/instance_test_app.h"
+#include "testing/stand_in_app.h"
 #include "testing/temp_dir.h"
 #include "testing/unix_socket.h"
 

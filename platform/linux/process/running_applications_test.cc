@@ -9,7 +9,7 @@
 #include "platform/linux/ipc/instance_announcement.h"
 #include "platform/linux/process/process_status.h"
 #include "testing/bundle_maker.h"
-#include "testing/instance_test_app.h"
+#include "testing/stand_in_app.h"
 #include "testing/temp_dir.h"
 
 namespace korvane {

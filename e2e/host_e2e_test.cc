@@ -1,25 +1,26 @@
-// Two installed copies of the built Korvane.app running side by side: one
-// brings the other to the front over the workspace, and reopen and quit
-// requests land where they should. Real processes, real bundles in temporary
-// application folders, one runtime folder shared by both.
+// The built Korvane.app end to end: started as a process, alone or as two
+// installed copies side by side (real bundles in temporary application
+// folders, one runtime folder shared by both), and driven over its sockets the
+// way the user interface and other instances drive it.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <thread>
 
-#include "install_location/probe/activation.h"
 #include "platform/embedding/standard_method_codec.h"
 #include "platform/main_loop.h"
-#include "platform/services.h"
-#include "testing/capturing_logger.h"
 #include "testing/interface_test_client.h"
 #include "testing/stand_in_app.h"
 #include "testing/temp_dir.h"
@@ -29,9 +30,16 @@ namespace {
 
 using namespace std::chrono_literals;
 using ::testing::HasSubstr;
-using ::testing::Not;
+using testing::InterfaceTestClient;
 namespace fs = std::filesystem;
 const auto& kCodec = StandardMethodCodec::instance();
+const std::string kInstall = "macos_install_location";
+
+std::vector<uint8_t> methodCall(const std::string& method, EncodableValue args = {}) {
+  return kCodec.encodeMethodCall({method, std::move(args)});
+}
+std::vector<uint8_t> ok(const EncodableValue& value) { return kCodec.encodeSuccessEnvelope(value); }
+EncodableValue path(const std::string& path) { return EncodableMap{{"path", path}}; }
 
 // The value at `key` of a map, or "missing".
 const EncodableValue& at(const EncodableValue& map, const std::string& key) {
@@ -40,11 +48,20 @@ const EncodableValue& at(const EncodableValue& map, const std::string& key) {
   return value != nullptr ? *value : missing;
 }
 
-class TwoInstancesTest : public ::testing::Test {
+// CPU time process `pid` has used (user and system), in clock ticks.
+long cpuTicks(pid_t pid) {
+  const std::string stat = testing::readFile("/proc/" + std::to_string(pid) + "/stat");
+  long user = 0, system = 0;  // fields 14 and 15, after the name in parentheses
+  std::sscanf(stat.c_str() + stat.rfind(')') + 1, " %*c%*d%*d%*d%*d%*d%*u%*u%*u%*u%*u%ld%ld", &user,
+              &system);
+  return user + system;
+}
+
+class HostTest : public ::testing::Test {
  protected:
-  // Both copies, and the workspace of this test, meet in one runtime folder;
-  // their preferences, login items and home folder (reached through a link,
-  // as some systems have it) stay in this test's folder.
+  // Hosts started here and this test meet in one runtime folder; their
+  // preferences, login items and home folder (reached through a link, as some
+  // systems have it) stay in this test's folder.
   void SetUp() override {
     ASSERT_EQ(mkdir(run_.c_str(), S_IRWXU) | mkdir(dir_.file("real-home").c_str(), S_IRWXU), 0);
     fs::create_directory_symlink(dir_.file("real-home"), dir_.file("home"));
@@ -69,16 +86,16 @@ class TwoInstancesTest : public ::testing::Test {
     return bundle;
   }
 
-  // The copy at `bundle` started, once it has printed its ready line; its
-  // standard error goes to "<name>.log".
-  std::unique_ptr<testing::StartedProcess> start(const std::string& bundle,
-                                                 const std::string& name) {
-    auto copy = std::make_unique<testing::StartedProcess>(
-        bundle + "/Contents/MacOS/Korvane", std::vector<std::string>{}, dir_.file(name + ".log"));
-    const std::string ready = copy->readLine();
+  // The host of `bundle` started with `arguments`, once it has printed its
+  // ready line; its standard error goes to "<name>.log".
+  std::unique_ptr<testing::StartedProcess> start(const std::string& bundle, const std::string& name,
+                                                 std::vector<std::string> arguments = {}) {
+    auto host = std::make_unique<testing::StartedProcess>(
+        bundle + "/Contents/MacOS/Korvane", std::move(arguments), dir_.file(name + ".log"));
+    const std::string ready = host->readLine();
     EXPECT_EQ(ready.rfind("interface-socket=", 0), 0u) << bundle;
-    sockets_[copy->pid()] = ready.substr(17, ready.size() - 18);
-    return copy;
+    sockets_[host->pid()] = ready.substr(17, ready.size() - 18);
+    return host;
   }
 
   std::string ask(pid_t pid, std::string_view request) {
@@ -96,8 +113,8 @@ class TwoInstancesTest : public ::testing::Test {
 
   // A method call to an instance's interface connection and its result.
   EncodableValue call(pid_t pid, const std::string& method, EncodableValue args = {}) {
-    testing::InterfaceTestClient client(sockets_[pid]);
-    client.sendMessage(1, "macos_install_location", kCodec.encodeMethodCall({method, args}));
+    InterfaceTestClient client(sockets_[pid]);
+    client.sendMessage(1, kInstall, methodCall(method, std::move(args)));
     const auto& replies = client.awaitReplies(1);
     const auto envelope =
         kCodec.decodeEnvelope(replies.empty() ? std::vector<uint8_t>{} : replies[0].payload);
@@ -105,8 +122,8 @@ class TwoInstancesTest : public ::testing::Test {
     const auto* value = result != nullptr ? std::get_if<EncodableValue>(result) : nullptr;
     return value != nullptr ? *value : EncodableValue("no result");
   }
-  EncodableValue activate(pid_t pid, const std::string& path) {
-    return call(pid, "activateInstalled", EncodableMap{{"path", path}});
+  EncodableValue activate(pid_t pid, const std::string& bundle) {
+    return call(pid, "activateInstalled", path(bundle));
   }
 
   testing::TempDir dir_;
@@ -118,13 +135,104 @@ class TwoInstancesTest : public ::testing::Test {
   std::map<pid_t, std::string> sockets_;
 };
 
+// Catches a missing or malformed ready line or output beside it, lost,
+// doubled or mismatched replies under a burst of mixed calls, channels or
+// operations not wired into the running host (or answering otherwise on the
+// wire), a second host taking over a live socket, a socket file others could
+// use, and a signal that kills the host instead of ending its main loop or
+// leaves the socket file behind.
+TEST_F(HostTest, ServesABurstOfMixedCallsAloneAndStopsCleanly) {
+  const std::string socket = dir_.file("interface.sock"), marked = dir_.file("marked");
+  auto host = start(KORVANE_BUNDLE, "host", {"--interface-socket", socket});
+  EXPECT_EQ(sockets_[host->pid()], socket);
+  std::ofstream(marked) << "x";
+  const bool xattrs = setxattr(marked.c_str(), "user.com.apple.quarantine", "", 0, 0) == 0;
+  const EncodableMap absent{
+      {"identity", "absent"}, {"build", EncodableValue::integer(0)}, {"running", false}};
+  const struct {
+    std::string channel;
+    std::vector<uint8_t> call, reply;
+  } kinds[] = {
+      {kInstall, methodCall("hasQuarantine", path(marked)),
+       ok(EncodableValue::integer(xattrs ? 1 : 2))},
+      {kInstall, methodCall("hasQuarantine", path(first_)),
+       ok(EncodableValue::integer(xattrs ? 0 : 2))},
+      {kInstall, methodCall("isDirWritable", path(dir_.path())), ok(true)},
+      {kInstall, methodCall("revealInFinder"), ok(true)},
+      {kInstall, methodCall("probeCandidate", path(dir_.file("nothing.app"))), ok(absent)},
+      {kInstall, methodCall("IsDirWritable", path(dir_.path())), {}},  // names are case-sensitive
+      {kInstall, {0x07, 0xff}, {}},                                    // not a method call
+      {"no_such_channel", methodCall("revealInFinder"), {}},
+      {"launch_at_startup", methodCall("launchAtStartupIsEnabled"), ok(false)},
+      {"launch_at_startup", methodCall("launchAtStartupIsenabled"), {}},
+  };
+  InterfaceTestClient client(socket);
+  constexpr uint32_t kCalls = 3000;
+  for (uint32_t id = 0; id < kCalls; ++id) {
+    ASSERT_TRUE(client.sendMessage(id, kinds[id % 10].channel, kinds[id % 10].call));
+  }
+  testing::StartedProcess second(KORVANE_HOST_BINARY, {"--interface-socket", socket},
+                                 dir_.file("second.log"));
+  EXPECT_EQ(second.wait(), 1);
+  EXPECT_EQ(second.rest(), "");
+  EXPECT_THAT(testing::readFile(dir_.file("second.log")), HasSubstr(socket));
+  const auto& replies = client.awaitReplies(kCalls, 30s);
+  ASSERT_EQ(replies.size(), kCalls);
+  std::vector<int> seen(kCalls);
+  for (const auto& reply : replies) {
+    ASSERT_LT(reply.id, kCalls);
+    EXPECT_EQ(++seen[reply.id], 1) << reply.id;
+    EXPECT_EQ(reply.payload, kinds[reply.id % 10].reply) << reply.id;
+  }
+  struct stat st {};
+  ASSERT_EQ(lstat(socket.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISSOCK(st.st_mode));
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(kill(host->pid(), SIGTERM), 0);
+  EXPECT_EQ(host->wait(), 0);
+  EXPECT_EQ(host->rest() + testing::readFile(dir_.file("host.log")), "");
+  EXPECT_NE(lstat(socket.c_str(), &st), 0) << "socket file removed on exit";
+}
+
+// Catches a host that spins or floods its log when it runs out of descriptors
+// (a limit of 64 and 100 idle connections), stops serving a connection it
+// took, or does not serve a new client once the idle ones have gone.
+TEST_F(HostTest, OutOfDescriptorsTheHostWaitsQuietly) {
+  auto host = start(first_, "host");
+  const rlimit limit{64, 64};
+  ASSERT_EQ(prlimit(host->pid(), RLIMIT_NOFILE, &limit, nullptr), 0);
+  std::vector<std::unique_ptr<InterfaceTestClient>> idle;
+  for (int i = 0; i < 100; ++i) {
+    idle.push_back(std::make_unique<InterfaceTestClient>(sockets_[host->pid()]));
+    ASSERT_TRUE(idle.back()->connected()) << i;
+  }
+  std::this_thread::sleep_for(500ms);  // the host takes what it can
+  const long ticks = cpuTicks(host->pid());
+  std::this_thread::sleep_for(3s);
+  EXPECT_LE(cpuTicks(host->pid()) - ticks, sysconf(_SC_CLK_TCK) / 5) << "ticks of CPU in 3 s";
+  // A connection it took is served, with descriptors left to read a bundle.
+  ASSERT_TRUE(idle[0]->sendMessage(9, kInstall, methodCall("probeCandidate", path(second_))));
+  ASSERT_EQ(idle[0]->awaitReplies(1).size(), 1u) << "no reply on a connection it took";
+  EXPECT_EQ(idle[0]->replies()[0].payload, ok(EncodableMap{{"identity", "sameBundle"},
+                                                           {"build", EncodableValue::integer(1)},
+                                                           {"running", false}}));
+  idle.clear();
+  InterfaceTestClient client(sockets_[host->pid()]);
+  ASSERT_TRUE(client.sendMessage(1, kInstall, methodCall("revealInFinder")));
+  EXPECT_EQ(client.awaitReplies(1, 1s).size(), 1u) << "no answer within a second";
+  kill(host->pid(), SIGTERM);
+  EXPECT_EQ(host->wait(), 0);
+  const std::string log = testing::readFile(dir_.file("host.log"));
+  EXPECT_LE(std::count(log.begin(), log.end(), '\n'), 4) << log.substr(0, 2000);
+}
+
 // Catches another instance not found across copies, or found when there is
 // none (the list of running applications stale by one call), the caller's
 // own bundle taken for another's, an activation that leaves the other hidden,
 // not key or not active, the reopen of an instance of the caller's own copy
 // going to the caller itself, and a reopen that comes back logged as
 // misdirected.
-TEST_F(TwoInstancesTest, OneCopyBringsTheOtherToTheFront) {
+TEST_F(HostTest, OneCopyBringsTheOtherToTheFront) {
   auto first = start(first_, "first");
   EXPECT_EQ(call(first->pid(), "activateOtherInstance"), EncodableValue(false));
   auto second = start(second_, "second");
@@ -149,21 +257,21 @@ TEST_F(TwoInstancesTest, OneCopyBringsTheOtherToTheFront) {
   EXPECT_TRUE(awaitReopens(twin->pid(), 1));
   std::this_thread::sleep_for(300ms);  // room for a misdirected reopen and its line
   EXPECT_EQ(reopens(first->pid()), 0);
-  EXPECT_THAT(testing::readFile(dir_.file("first.log")), Not(HasSubstr("reopen")));
+  EXPECT_THAT(testing::readFile(dir_.file("first.log")), ::testing::Not(HasSubstr("reopen")));
 }
 
 // Catches a quit request that ends the host, skips the hand-over to the
 // interface, or hands it over more than once.
-TEST_F(TwoInstancesTest, QuitIsHandedToTheInterfaceAndCancelled) {
+TEST_F(HostTest, QuitIsHandedToTheInterfaceAndCancelled) {
   auto first = start(first_, "first");
-  testing::InterfaceTestClient interface(sockets_[first->pid()]);
+  InterfaceTestClient interface(sockets_[first->pid()]);
   runMainLoopFor(50ms);  // the host accepts the connection
   for (size_t quits = 1; quits <= 2; ++quits) {
     EXPECT_EQ(ask(first->pid(), "quit"), "terminate=cancel");
     const auto& messages = interface.awaitHostMessages(quits);
     ASSERT_EQ(messages.size(), quits);
     EXPECT_EQ(messages.back().channel, "window_ext");
-    EXPECT_EQ(messages.back().payload, kCodec.encodeMethodCall({"onTerminateRequest", {}}));
+    EXPECT_EQ(messages.back().payload, methodCall("onTerminateRequest"));
     interface.sendHostReply(messages.back().id, {});
     runMainLoopFor(200ms);
     EXPECT_EQ(interface.hostMessages().size(), quits);
@@ -171,43 +279,11 @@ TEST_F(TwoInstancesTest, QuitIsHandedToTheInterfaceAndCancelled) {
   }
 }
 
-// Catches a reopen of an instance that has gone not starting its copy again,
-// or its landing in a new process not logged with both identifiers.
-TEST_F(TwoInstancesTest, ReopenOfAnExitedInstanceStartsANewOne) {
-  const pid_t gone = start(second_, "second")->pid();
-  testing::CapturingLogger logger;
-  const PlatformServices& real = realPlatformServices();
-  RunningApplication instance;
-  instance.processIdentifier = gone;
-  instance.bundleIdentifier = identifier_;
-  instance.bundleURL = FileURL::fileURLWithPath(second_);
-  InstallLocationProbe::requestReopen(
-      PlatformServices{real.fileSystem, real.workspace, logger, real.bundles,
-                       real.applicationFolders, real.loginItems, real.userDefaults,
-                       real.systemVersion, real.loginItemLogger},
-      instance);
-  ASSERT_TRUE(runMainLoopUntil([&] { return !logger.lines().empty(); }));
-  int started = 0, named = 0;
-  char tail = 0;
-  ASSERT_EQ(std::sscanf(logger.lines()[0].c_str(),
-                        "[install-location] reopen landed pid=%d, expected %d%c", &started, &named,
-                        &tail),
-            2)
-      << logger.lines()[0];
-  EXPECT_EQ(named, gone);
-  EXPECT_EQ(fs::read_symlink("/proc/" + std::to_string(started) + "/exe"),
-            fs::path(second_ + "/Contents/MacOS/Korvane"));
-  EXPECT_EQ(ask(started, "ping"), "");
-  kill(started, SIGTERM);  // a child of the workspace, reaped by it
-  EXPECT_TRUE(runMainLoopUntil([&] { return kill(started, 0) != 0; }));
-  EXPECT_EQ(logger.lines().size(), 1u);
-}
-
 // Catches who is who read from disk on every call: an update that deletes
 // the other copy's bundle hides that instance, and one that deletes the
 // running copy's own bundle makes a fresh copy of the same application look
 // foreign.
-TEST_F(TwoInstancesTest, DeletedBundlesDoNotChangeWhoIsWho) {
+TEST_F(HostTest, DeletedBundlesDoNotChangeWhoIsWho) {
   auto first = start(first_, "first");
   auto second = start(second_, "second");
   fs::remove_all(second_);
@@ -216,7 +292,7 @@ TEST_F(TwoInstancesTest, DeletedBundlesDoNotChangeWhoIsWho) {
             EncodableValue(true));
   fs::remove_all(first_);
   const std::string fresh = install("home/Applications");
-  const EncodableValue probe = call(first->pid(), "probeCandidate", EncodableMap{{"path", fresh}});
+  const EncodableValue probe = call(first->pid(), "probeCandidate", path(fresh));
   EXPECT_EQ(at(probe, "identity"), EncodableValue("sameBundle"));
   EXPECT_EQ(at(probe, "build"), EncodableValue::integer(1));
   const EncodableValue scan = call(first->pid(), "scanInstalledCopies");
@@ -229,7 +305,7 @@ TEST_F(TwoInstancesTest, DeletedBundlesDoNotChangeWhoIsWho) {
 // folder is reached through a symbolic link (the system reports the running
 // copy's bundle with links resolved), while a bundle path that is itself a
 // link still is not the bundle.
-TEST_F(TwoInstancesTest, AHomeBehindALinkIsOneFolder) {
+TEST_F(HostTest, AHomeBehindALinkIsOneFolder) {
   const std::string copy = install("home/Applications"),
                     link = dir_.file("home/Applications/L.app");
   fs::create_directory_symlink(copy, link);
@@ -241,10 +317,10 @@ TEST_F(TwoInstancesTest, AHomeBehindALinkIsOneFolder) {
   EXPECT_EQ(at((*listed)[0], "path"), EncodableValue(copy));
   EXPECT_EQ(at((*listed)[0], "running"), EncodableValue(true));
   EXPECT_EQ(at(scan, "otherInstanceRunning"), EncodableValue(false));
-  for (const auto& [path, running] : {std::pair{copy, true}, std::pair{link, false}}) {
-    EXPECT_EQ(at(call(first->pid(), "probeCandidate", EncodableMap{{"path", path}}), "running"),
+  for (const auto& [bundle, running] : {std::pair{copy, true}, std::pair{link, false}}) {
+    EXPECT_EQ(at(call(first->pid(), "probeCandidate", path(bundle)), "running"),
               EncodableValue(running))
-        << path;
+        << bundle;
   }
   EXPECT_EQ(activate(first->pid(), copy), EncodableValue(true));
   EXPECT_TRUE(awaitReopens(second->pid(), 1));
