@@ -15,8 +15,8 @@
 #include "platform/linux/engine/interface_engine.h"
 #include "platform/linux/ipc/instance_endpoint.h"
 #include "platform/main_loop.h"
-#include "testing/capturing_logger.h"
 #include "testing/child_process.h"
+#include "testing/fakes/capturing_diagnostic_log.h"
 #include "testing/stand_in_app.h"
 #include "testing/temp_dir.h"
 #include "testing/unix_socket.h"
@@ -86,7 +86,7 @@ class KorvaneCallTest : public ::testing::Test {
   testing::ScopedSocketFolders folders_{dir_.path()};
   InterfaceAddressInputs environment_ = InterfaceAddressInputs::fromProcess(std::nullopt);
   std::string socket_ = dir_.file("host.sock");
-  testing::CapturingLogger logger_;
+  testing::CapturingDiagnosticLog logger_;
   InterfaceEngine engine_{logger_};
   std::optional<FlutterResult> held_;
 };
@@ -98,7 +98,7 @@ class KorvaneCallTest : public ::testing::Test {
 // or misreports when nothing listens or nothing answers.
 TEST_F(KorvaneCallTest, CallsTheHostOrAnInstance) {
   const int32_t self = static_cast<int32_t>(getpid());
-  testing::CapturingLogger endpointLog;
+  testing::CapturingDiagnosticLog endpointLog;
   InstanceEndpointServer server(endpointLog);
   std::vector<std::string> seen;
   const auto answer = [&](std::string_view request) {

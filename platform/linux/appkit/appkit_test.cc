@@ -5,7 +5,7 @@
 #include "platform/appkit/application_main.h"
 #include "platform/dispatch_queue.h"
 #include "platform/linux/appkit/instance_requests.h"
-#include "testing/instance_test_app.h"
+#include "testing/stand_in_app.h"
 #include "testing/loop_watchdog.h"
 #include "testing/stderr_capture.h"
 #include "testing/temp_dir.h"

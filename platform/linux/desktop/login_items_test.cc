@@ -14,7 +14,7 @@
 #include "platform/linux/process/proc_link.h"
 #include "platform/services.h"
 #include "testing/fakes/fake_bundle_reader.h"
-#include "testing/file_writes_fail.h"
+#include "testing/fakes/file_writes_fail.h"
 #include "testing/stderr_capture.h"
 #include "testing/temp_dir.h"
 

@@ -19,7 +19,7 @@
 #include "platform/linux/engine/interface_frame.h"
 #include "platform/main_loop.h"
 #include "platform/main_thread.h"
-#include "testing/capturing_logger.h"
+#include "testing/fakes/capturing_diagnostic_log.h"
 #include "testing/interface_test_client.h"
 #include "testing/temp_dir.h"
 
@@ -66,7 +66,7 @@ class FlutterEngineTest : public ::testing::Test {
 
   testing::TempDir dir;
   std::string path = dir.file("interface.sock");
-  testing::CapturingLogger logger;
+  testing::CapturingDiagnosticLog logger;
   std::optional<InterfaceEngine> engine;
   std::vector<BinaryReply> held;
 };

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "platform/main_loop.h"
-#include "testing/capturing_logger.h"
+#include "testing/fakes/capturing_diagnostic_log.h"
 #include "testing/stand_in_app.h"
 #include "testing/temp_dir.h"
 #include "testing/unix_socket.h"
@@ -80,7 +80,7 @@ class InstanceEndpointTest : public ::testing::Test {
   InterfaceAddressInputs inputs = InterfaceAddressInputs::fromProcess(std::nullopt);
   const int32_t self = static_cast<int32_t>(getpid());
   const std::string path = runtime.file("korvane/app-" + std::to_string(self) + ".sock");
-  testing::CapturingLogger logger;
+  testing::CapturingDiagnosticLog logger;
   InstanceEndpointServer server{logger};
 };
 
