@@ -40,11 +40,9 @@ class SomeDataSerializer : public StandardCodecSerializer {
     uint32_t size = 0;
     std::span<const uint8_t> data;
     EncodableValue label;
-    if (!in.readSize(size) || !in.readView(size, data)) {
-      error = in.error(CodecErrorKind::truncated, "data cut off");
-      return false;
-    }
-    if (readValue(in, label, error) && label.asString() == nullptr) {
+    const bool cutOff = !in.readSize(size) || !in.readView(size, data);
+    if (cutOff) error = in.error(CodecErrorKind::truncated, "data cut off");
+    if (!cutOff && readValue(in, label, error) && label.asString() == nullptr) {
       error = in.error(CodecErrorKind::malformed, "label is not a string");
     }
     if (label.asString() == nullptr) return false;
