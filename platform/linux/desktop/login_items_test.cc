@@ -1,13 +1,7 @@
 #include "platform/linux/desktop/login_items.h"
 
-#include <errno.h>
 #include <glib.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "platform/linux/desktop/desktop_exec.h"
 #include "platform/linux/log/log_line.h"
@@ -24,10 +18,6 @@ namespace {
 using Names = std::set<std::string>;
 
 std::string error(std::optional<LoginItemError> e) { return e ? e->localizedDescription : ""; }
-
-std::string text(const std::string& path) {
-  return std::string(std::istreambuf_iterator(std::ifstream(path).rdbuf()), {});
-}
 
 // The autostart login items, over a temporary configuration folder.
 class LoginItemServicesTest : public ::testing::Test {
@@ -46,22 +36,34 @@ class LoginItemServicesTest : public ::testing::Test {
 
 // Catches a missing or misspelt key, an Exec that does not start this
 // executable, a temporary file left beside the entry, a failed rewrite (a
-// full disk) that truncates the entry, or a rewrite that does not replace it.
+// full disk) that truncates the entry, or a rewrite that does not replace it;
+// install paths that a launcher would split, expand or read as field codes:
+// each must come back whole through the key file's escaping and Exec parsing.
 TEST_F(LoginItemServicesTest, RegisterWritesACompleteEntryAndReplacesItWhole) {
   ASSERT_EQ(items->registerMainApp(), std::nullopt);
   const std::string whole = "[Desktop Entry]\nType=Application\nName=K\nExec=" +
                             quotedExecArgument(readLinkTarget("/proc/self/exe").value()) +
                             "\nX-GNOME-Autostart-enabled=true\n";
-  EXPECT_EQ(text(entry), whole);
+  EXPECT_EQ(testing::readFile(entry), whole);
   std::ofstream(entry) << "[Desktop Entry]\nExec=earlier\n";
   {
     testing::FileWritesFail diskFull;
     EXPECT_NE(error(items->registerMainApp()).find("File too large"), std::string::npos);
   }
-  EXPECT_EQ(text(entry), "[Desktop Entry]\nExec=earlier\n");
+  EXPECT_EQ(testing::readFile(entry), "[Desktop Entry]\nExec=earlier\n");
   EXPECT_EQ(testing::namesIn(autostart), Names{"k.desktop"});
   ASSERT_EQ(items->registerMainApp(), std::nullopt);
-  EXPECT_EQ(text(entry), whole);
+  EXPECT_EQ(testing::readFile(entry), whole);
+  for (const std::string path : {"/opt/My Apps/Korvane", "/a/\"q\"/$HOME/`id`/x",
+                                 "/a/back\\slash;&|", "/a/tab\there", "/a/it's (mine)/~u/*?#<>"}) {
+    g_autoptr(GKeyFile) file = g_key_file_new();
+    g_key_file_set_string(file, "E", "Exec", quotedExecArgument(path).c_str());
+    g_autofree gchar* exec = g_key_file_get_string(file, "E", "Exec", nullptr);
+    g_auto(GStrv) argv = nullptr;
+    ASSERT_TRUE(g_shell_parse_argv(exec, nullptr, &argv, nullptr)) << exec;
+    EXPECT_TRUE(g_strv_length(argv) == 1 && argv[0] == path) << exec;
+  }
+  EXPECT_EQ(quotedExecArgument("/a/100%/x"), "/a/100%%/x");
 }
 
 // Catches disabled or broken entries counting as enabled, or the reverse; an
@@ -91,24 +93,6 @@ TEST_F(LoginItemServicesTest, EntriesReadAsMarkedAndOddIdentifiersAreRefused) {
   EXPECT_EQ(testing::namesIn(temp.file("config")), Names{});
 }
 
-// Catches install paths that a launcher would split, expand or read as field
-// codes: each must come back whole through the key file and Exec parsing.
-TEST(DesktopExec, QuotedArgumentsReadBackUnchanged) {
-  for (const std::string path : {"/opt/My Apps/Korvane", "/a/\"q\"/$HOME/`id`/x",
-                                 "/a/back\\slash;&|", "/a/tab\there", "/a/it's (mine)/~u/*?#<>"}) {
-    g_autoptr(GKeyFile) out = g_key_file_new(), in = g_key_file_new();
-    g_key_file_set_string(out, "E", "Exec", quotedExecArgument(path).c_str());
-    gsize length = 0;
-    g_autofree gchar* data = g_key_file_to_data(out, &length, nullptr);
-    ASSERT_TRUE(g_key_file_load_from_data(in, data, length, G_KEY_FILE_NONE, nullptr));
-    g_autofree gchar* exec = g_key_file_get_string(in, "E", "Exec", nullptr);
-    g_auto(GStrv) argv = nullptr;
-    ASSERT_TRUE(g_shell_parse_argv(exec, nullptr, &argv, nullptr)) << exec;
-    EXPECT_TRUE(g_strv_length(argv) == 1 && argv[0] == path) << exec;
-  }
-  EXPECT_EQ(quotedExecArgument("/a/100%/x"), "/a/100%%/x");
-}
-
 // Catches a line without the stamp, process or pid, a control character,
 // backslash or invalid UTF-8 written raw (a newline forges a whole line), the
 // system logger's tag missing or unescaped, or a writer that does not consult
@@ -124,20 +108,19 @@ TEST(LogWriters, WriteOneEscapedStampedLinePerMessage) {
     realDiagnosticLog().log("accept failed:\nToo many open files");
   });
   setLogClockForTesting(nullptr);
-  const std::string repeated = "accept failed:\\nToo many open files\n";
   const std::string process =
       std::string(" ") + program_invocation_short_name + "[" + std::to_string(getpid()) + "] ";
   std::string messages;
-  std::istringstream lines(text);
-  for (std::string line; std::getline(lines, line);) {
+  for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string line = text.substr(at, end - at);
     EXPECT_TRUE(testing::isLogTimestamp(line.substr(0, 23)) && line.find(process) == 23) << line;
     messages += line.substr(23 + process.size()) + '\n';
   }
+  const std::string again = "accept failed:\\nToo many open files\n";
   EXPECT_EQ(messages,
             "%s a\\rb\\tc\\x1B[2K\\x7F\\x01 \\\\n \\xFF \\xC0\\xAF \\u0085\\u2028 😀\n"
             "[dev.k\\nx:main] Failed to enable launch at login: a\\nb\n" +
-                repeated + "(999 more identical lines suppressed within 1 s) " + repeated +
-                repeated);
+                again + "(999 more identical lines suppressed within 1 s) " + again + again);
 }
 
 }  // namespace

@@ -1,9 +1,7 @@
 #include "platform/linux/ipc/instance_endpoint.h"
 
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <thread>
@@ -20,28 +18,6 @@ namespace {
 using namespace std::chrono_literals;
 using Lines = std::vector<std::string>;
 
-// Catches replies the other side could not parse back, or parses that accept what no server
-// sends.
-TEST(InstanceProtocolTest, RepliesParseBackAndOddLinesAreRefused) {
-  const std::string longest = "ok pid=1 " + std::string(kMaxInstanceLine - 9, 'f');
-  for (const std::string& line :
-       Lines{"ok pid=4 requests=a,b", "ok pid=2147483647", "error no", longest}) {
-    const auto reply = parseInstanceReply(line);
-    ASSERT_TRUE(reply) << line;
-    EXPECT_EQ(
-        reply->ok ? okInstanceReply(reply->pid, reply->fields) : errorInstanceReply(reply->fields),
-        line);
-  }
-  EXPECT_TRUE(parseInstanceReply("error") && !parseInstanceReply("error")->ok);
-  for (const std::string& line : Lines{
-           longest + "f", "ok pid=2147483648", "ok pid=0", "ok pid=042", "ok pid=-4", "ok pid=+4",
-           "ok pid=", "ok pid=4x", "ok pid=4\nok pid=5", "ok", "OK pid=4", "errors are here", ""}) {
-    EXPECT_FALSE(parseInstanceReply(line)) << line;
-  }
-  EXPECT_EQ(errorInstanceReply("two\nlines\r"), "error two lines ");
-  EXPECT_TRUE(parseInstanceReply(errorInstanceReply(std::string(400, 'e'))));
-}
-
 class InstanceEndpointTest : public ::testing::Test {
  protected:
   // Sends `chunks` on a new connection, a pause after each so that the server reads them one by
@@ -50,6 +26,10 @@ class InstanceEndpointTest : public ::testing::Test {
   // serves the main loop. Returns the reply lines, "<closed>" last when the server closed.
   Lines exchange(const Lines& chunks, bool finish) {
     const int fd = testing::connectUnixSocket(path);
+    const timeval limit{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    Lines replies{""};  // the last is the line being read
+    std::atomic<bool> done{false};
     std::thread writer([&] {
       for (const std::string& chunk : chunks) {
         send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL);  // blocks until all is taken
@@ -57,20 +37,15 @@ class InstanceEndpointTest : public ::testing::Test {
       }
       if (finish) shutdown(fd, SHUT_WR);
     });
-    Lines replies{""};  // the last is the line being read
-    std::atomic<bool> done{false};
     std::thread reader([&] {
-      const timeval limit{10, 0};
-      setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
       ssize_t n;
       for (char c; (n = recv(fd, &c, 1, 0)) == 1;)
         c == '\n' ? replies.emplace_back() : replies.back() += c;
-      replies.back() = n == 0 || errno == ECONNRESET ? "<closed>" : replies.back();
+      if (n == 0 || errno == ECONNRESET) replies.back() = "<closed>";
       done = true;
     });
     runMainLoopUntil([&] { return done.load(); }, 20s);
-    writer.join();
-    reader.join();
+    for (std::thread* thread : {&writer, &reader}) thread->join();
     close(fd);
     return replies;
   }
@@ -97,29 +72,22 @@ TEST_F(InstanceEndpointTest, AnswersEveryLineInOrderAndRefusesBadOnes) {
   ASSERT_FALSE(failure) << failure->message;
   const std::string longest(kMaxInstanceLine, 'x'), unknown = "error unknown request";
   const std::string refusal = "error the request is longer than 256 bytes";
-  std::string many;
-  for (int i = 0; i < 20000; ++i) many += "state\n";
-  Lines manyReplies(20000, "ok pid=1 state");  // about 300 KB: far past the pause
-  manyReplies.push_back("<closed>");
-  const struct {
-    Lines sent;
-    bool finish;
-    Lines replies;
-  } cases[] = {
-      {{"ping\nunhide\nact", "ivate\nreo", "pen\nqu"},
-       true,
+  Lines many(15000, unknown);  // about 300 KB: far past the pause
+  many.push_back("<closed>");
+  // clang-format off
+  const std::tuple<Lines, bool, Lines> cases[] = {
+      {{"ping\nunhide\nact", "ivate\nreo", "pen\nqu"}, true,
        {"ok pid=1 ping", "ok pid=1 unhide", "ok pid=1 activate", "ok pid=1 reopen", "<closed>"}},
-      {{many}, true, manyReplies},
-      {{"PING\n\nping \nreopen\r\nopen\n" + longest + "\nstate\n"},
-       true,
+      {{std::string(15000, '\n')}, true, many},
+      {{"PING\n\nping \nreopen\r\nopen\n" + longest + "\nstate\n"}, true,
        {unknown, unknown, unknown, unknown, unknown, unknown, "ok pid=1 state", "<closed>"}},
       {{"ping\n" + longest + "x\nping\n"}, false, {"ok pid=1 ping", refusal, "<closed>"}},
       {{longest + longest + longest}, false, {refusal, "<closed>"}},
-      {{"close\nstate\nquit\nping\n"},
-       false,
-       {"error the application gave no valid answer", "ok pid=1 state", "<closed>"}},
-  };
-  for (const auto& c : cases) EXPECT_EQ(exchange(c.sent, c.finish), c.replies) << c.sent[0];
+      {{"close\nstate\nquit\nping\n"}, false,
+       {"error the application gave no valid answer", "ok pid=1 state", "<closed>"}}};
+  // clang-format on
+  for (const auto& [sent, finish, replies] : cases)
+    EXPECT_EQ(exchange(sent, finish), replies) << sent[0];
   EXPECT_EQ(logger.lines(), Lines{"instance endpoint: the answer to \"close\" is not a reply line; "
                                   "sent an error instead"});
   EXPECT_TRUE(server.path().empty());
@@ -128,7 +96,8 @@ TEST_F(InstanceEndpointTest, AnswersEveryLineInOrderAndRefusesBadOnes) {
 
 // Catches a client that talks to whatever listens at the name (a stale file, another process),
 // sends a request that would break the framing, waits forever on a listener that never answers or
-// stays usable after that, and failures given the wrong error.
+// stays usable after that, and failures given the wrong error; replies the other side could not
+// parse back, or parses that accept what no server sends.
 TEST_F(InstanceEndpointTest, ClientTalksOnlyToTheLiveEndpointOfThePid) {
   Lines errors;  // of each step below, in turn
   const auto connect = [&](int32_t pid) {
@@ -158,8 +127,21 @@ TEST_F(InstanceEndpointTest, ClientTalksOnlyToTheLiveEndpointOfThePid) {
   EXPECT_EQ(errors, (Lines{"No such file or directory", "Connection refused", "Success",
                            "Invalid argument", "Invalid argument", "Connection timed out",
                            "Transport endpoint is not connected", "Permission denied"}));
-  close(listener);
-  close(impostor);
+  const std::string longest = "ok pid=1 " + std::string(kMaxInstanceLine - 9, 'f');
+  for (const std::string& line :
+       Lines{"ok pid=4 requests=a,b", "ok pid=2147483647", "error no", longest}) {
+    const auto r = parseInstanceReply(line);
+    ASSERT_TRUE(r) << line;
+    EXPECT_EQ(r->ok ? okInstanceReply(r->pid, r->fields) : errorInstanceReply(r->fields), line);
+  }
+  EXPECT_TRUE(parseInstanceReply("error") && !parseInstanceReply("error")->ok);
+  for (const std::string& line :
+       Lines{longest + "f", "ok pid=2147483648", "ok pid=0", "ok pid=042", "ok pid=-4", "ok pid=+4",
+             "ok pid=", "ok pid=4x", "ok pid=4\nok pid=5", "ok", "OK pid=4", "errors are here", ""})
+    EXPECT_FALSE(parseInstanceReply(line)) << line;
+  EXPECT_EQ(errorInstanceReply("two\nlines\r"), "error two lines ");
+  EXPECT_TRUE(parseInstanceReply(errorInstanceReply(std::string(400, 'e'))));
+  for (const int fd : {listener, impostor}) close(fd);
 }
 
 }  // namespace

@@ -3,12 +3,8 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <filesystem>
-#include <fstream>
-
 #include "platform/linux/ipc/instance_announcement.h"
 #include "platform/linux/process/process_status.h"
-#include "testing/bundle_maker.h"
 #include "testing/stand_in_app.h"
 #include "testing/temp_dir.h"
 
@@ -22,17 +18,16 @@ using Process = std::unique_ptr<testing::StartedProcess>;
 // What `list` says of each of `pids`: its bundle path and identifier ("-" for none), or
 // "absent"; "unsorted" first when the list is not in ascending process identifier.
 std::string entries(const std::vector<RunningApplication>& list, std::vector<int32_t> pids) {
-  const auto byPid = [](const auto& a, const auto& b) {
-    return a.processIdentifier < b.processIdentifier;
-  };
-  std::string text = std::is_sorted(list.begin(), list.end(), byPid) ? "" : "unsorted; ";
+  std::string text;
+  for (size_t i = 1; i < list.size(); ++i)
+    if (list[i - 1].processIdentifier >= list[i].processIdentifier) text = "unsorted; ";
   for (const int32_t pid : pids) {
-    std::string entry = "absent";
-    for (const RunningApplication& a : list) {
-      if (a.processIdentifier != pid) continue;
-      entry = (a.bundleURL ? a.bundleURL->path() : "-") + " " + a.bundleIdentifier.value_or("-");
-    }
-    text += entry + "; ";
+    const auto a = std::find_if(list.begin(), list.end(),
+                                [pid](auto& e) { return e.processIdentifier == pid; });
+    text += a == list.end() ? "absent"
+                            : (a->bundleURL ? a->bundleURL->path() : "-") + " " +
+                                  a->bundleIdentifier.value_or("-");
+    text += "; ";
   }
   return text;
 }
@@ -49,7 +44,8 @@ Process sleepAt(const std::string& path) {
 // executable are gone (an update deleting the old copy), one that has ended still listed, an
 // announced host not listed at once, its announced facts not preferred or changed on their way
 // (a newline forging a line, a backslash read as an escape), and an announcement trusted when
-// its pid now names another process (another start time).
+// its pid now names another process (another start time); a damaged or forged announcement file,
+// or a link, taken for one.
 TEST(RunningApplicationTable, LearnsEachApplicationOnceAndTrustsOnlyLiveAnnouncements) {
   testing::TempDir dir;
   testing::ScopedSocketFolders folders(dir.path());
@@ -77,18 +73,12 @@ TEST(RunningApplicationTable, LearnsEachApplicationOnceAndTrustsOnlyLiveAnnounce
   quiet.reset();  // killed and reaped
   EXPECT_EQ(entries(table.applications(), {announced->pid(), reused.pid(), ended}),
             "/nowhere/Announced.app com.example\nidentifier=forged\\x41; absent; absent; ");
-}
-
-// Catches a damaged or forged file, or a link, taken for an announcement.
-TEST(InstanceAnnouncement, RefusesWhatIsNotOne) {
   for (const char* text :
        {"", "pid=1\n", "start=1\n", "pid=1\nstart=1", "pid=0\nstart=1\n", "pid=-1\nstart=1\n",
         "pid=1\nstart=x\n", "pid=1\npid=2\nstart=1\n", "pid=1\nstart=1\nidentifier=a\n",
         "pid=1\nstart=1\nbundle=\\x4\n", "pid=1\nstart=1\nbundle=\\y41\n",
-        "pid=1\nstart=1\nbundle=a\tb\n", "pid=1\nstart=1\nother=1\n"}) {
+        "pid=1\nstart=1\nbundle=a\tb\n", "pid=1\nstart=1\nother=1\n"})
     EXPECT_FALSE(decodeInstanceAnnouncement(text)) << text;
-  }
-  testing::TempDir dir;
   std::ofstream(dir.file("target")) << "pid=5\nstart=1\n";
   fs::create_symlink(dir.file("target"), dir.file("app-5.info"));
   EXPECT_FALSE(readInstanceAnnouncement(dir.file("app-5.info")));
