@@ -70,19 +70,13 @@ class HostTest : public ::testing::Test {
     setenv("HOME", dir_.file("home").c_str(), 1);
     unsetenv("KORVANE_INTERFACE_SOCKET");
   }
-  void TearDown() override { setenv("HOME", home_.c_str(), 1); }
 
   // A copy of the built bundle in a new application folder. Its identifier
   // is this test's own, so that copies started by tests running at the same
   // time are not other instances of it.
   std::string install(const std::string& folder) {
     const std::string bundle = dir_.file(folder + "/Korvane.app");
-    fs::create_directories(dir_.file(folder));
-    fs::copy(KORVANE_BUNDLE, bundle, fs::copy_options::recursive);
-    EXPECT_TRUE(testing::makeBundle(bundle, {{"CFBundleIdentifier", identifier_},
-                                             {"CFBundleVersion", "1"},
-                                             {"CFBundleName", "Korvane"},
-                                             {"CFBundleExecutable", "Korvane"}}));
+    EXPECT_TRUE(testing::makeAppBundle(bundle, identifier_, "Korvane", KORVANE_HOST_BINARY));
     return bundle;
   }
 
@@ -101,14 +95,10 @@ class HostTest : public ::testing::Test {
   std::string ask(pid_t pid, std::string_view request) {
     return testing::askInstance(InterfaceAddressInputs::fromProcess(std::nullopt), pid, request);
   }
-  // How often the instance `pid` was reopened; -1 when it does not say.
-  int reopens(pid_t pid) {
-    const std::string state = ask(pid, "state");
-    const size_t at = state.find(" reopens=");
-    return at == std::string::npos ? -1 : std::atoi(state.c_str() + at + 9);
-  }
+  // Whether instance `pid` says, in time, that it was reopened `count` times.
   bool awaitReopens(pid_t pid, int count) {
-    return runMainLoopUntil([&] { return reopens(pid) == count; });
+    const std::string reopens = " reopens=" + std::to_string(count) + " ";
+    return runMainLoopUntil([&] { return ask(pid, "state").find(reopens) != std::string::npos; });
   }
 
   // A method call to an instance's interface connection and its result.
@@ -118,8 +108,7 @@ class HostTest : public ::testing::Test {
     const auto& replies = client.awaitReplies(1);
     const auto envelope =
         kCodec.decodeEnvelope(replies.empty() ? std::vector<uint8_t>{} : replies[0].payload);
-    const auto* result = std::get_if<MethodEnvelope>(&envelope);
-    const auto* value = result != nullptr ? std::get_if<EncodableValue>(result) : nullptr;
+    const auto* value = std::get_if<EncodableValue>(std::get_if<MethodEnvelope>(&envelope));
     return value != nullptr ? *value : EncodableValue("no result");
   }
   EncodableValue activate(pid_t pid, const std::string& bundle) {
@@ -127,7 +116,6 @@ class HostTest : public ::testing::Test {
   }
 
   testing::TempDir dir_;
-  const std::string home_ = std::getenv("HOME") != nullptr ? std::getenv("HOME") : "/";
   const std::string identifier_ = "app.korvane.Korvane.test" + std::to_string(getpid());
   const std::string run_ = dir_.file("run");
   const std::string first_ = install("first/Applications");
@@ -256,7 +244,7 @@ TEST_F(HostTest, OneCopyBringsTheOtherToTheFront) {
   EXPECT_EQ(activate(first->pid(), first_), EncodableValue(true));
   EXPECT_TRUE(awaitReopens(twin->pid(), 1));
   std::this_thread::sleep_for(300ms);  // room for a misdirected reopen and its line
-  EXPECT_EQ(reopens(first->pid()), 0);
+  EXPECT_THAT(ask(first->pid(), "state"), HasSubstr(" reopens=0 "));
   EXPECT_THAT(testing::readFile(dir_.file("first.log")), ::testing::Not(HasSubstr("reopen")));
 }
 
