@@ -21,10 +21,6 @@
 namespace korvane {
 namespace {
 
-std::unique_ptr<NSWindow> newWindow(NSRect frame = {0, 0, 100, 100}) {
-  return std::make_unique<NSWindow>(frame, NSWindowStyleMaskTitled, NSBackingStoreBuffered, false);
-}
-
 // Catches a reopen that skips a window of the list (hidden or already
 // visible), fronts them out of order, activates once after the loop instead
 // of after each window, leaves the wrong window key, answers false, or
@@ -50,14 +46,15 @@ TEST(AppDelegateTest, ReopenFrontsEachWindowOfTheListInOrder) {
     AppDelegate delegate;
     app.setDelegate(&delegate);
     std::vector<std::unique_ptr<NSWindow>> windows;
-    while (windows.size() < count) windows.push_back(newWindow());
+    for (size_t i = 0; i < count; ++i)
+      windows.push_back(std::make_unique<NSWindow>(NSRect{0, 0, 100, 100}, NSWindowStyleMaskTitled,
+                                                   NSBackingStoreBuffered, false));
     if (shown) windows[1]->orderFront(nullptr);
     app.clearChangeLog();
     EXPECT_TRUE(delegate.applicationShouldHandleReopen(app, hasVisibleWindows));
-    for (std::string& line : expected) {
+    for (std::string& line : expected)
       if (line != "activate")
         line.replace(0, 1, "window " + std::to_string(windows[line[0] - 'A']->windowNumber()));
-    }
     EXPECT_EQ(app.changeLog(), expected);
     EXPECT_EQ(app.isActive(), !expected.empty());
   }
@@ -133,14 +130,14 @@ TEST_F(MainFlutterWindowTest, WakingWiresTheChannelsInOrder) {
 // Catches hiddenWindowAtLaunch skipped for some ordering mode (ordering out
 // included) or called before NSWindow has ordered the window.
 TEST_F(MainFlutterWindowTest, EveryOrderingIsFollowedByHiddenWindowAtLaunch) {
-  const auto other = newWindow({0, 0, 1, 1});
-  other->orderFront(nullptr);
+  NSWindow other({0, 0, 1, 1}, NSWindowStyleMaskTitled, NSBackingStoreBuffered, false);
+  other.orderFront(nullptr);
   const std::string hidden = name_ + " hiddenWindowAtLaunch", below = name_ + " order below ",
                     above = name_ + " order above 0", out = name_ + " order out";
   const std::pair<std::function<void()>, std::vector<std::string>> cases[] = {
       {[&] { window_.orderFront(nullptr); }, {above, name_ + " visible", hidden}},
-      {[&] { window_.order(NSWindowBelow, other->windowNumber()); },
-       {below + std::to_string(other->windowNumber()), hidden}},
+      {[&] { window_.order(NSWindowBelow, other.windowNumber()); },
+       {below + std::to_string(other.windowNumber()), hidden}},
       {[&] { window_.makeKeyAndOrderFront(nullptr); }, {above, hidden, name_ + " key"}},
       {[&] { window_.orderOut(nullptr); }, {out, name_ + " hidden", name_ + " notkey", hidden}},
       {[&] { window_.orderOut(nullptr); }, {out, hidden}},
@@ -167,8 +164,8 @@ TEST(MainInterface, MakesAVisibleMainWindowThatOutlivesItsClosing) {
   ASSERT_EQ(app.windows().size(), 1u);
   auto* window = dynamic_cast<MainFlutterWindow*>(app.windows().front());
   ASSERT_NE(window, nullptr);
-  EXPECT_NE(dynamic_cast<AppDelegate*>(app.delegate()), nullptr);
-  EXPECT_NE(dynamic_cast<FlutterViewController*>(window->contentViewController()), nullptr);
+  EXPECT_TRUE(dynamic_cast<AppDelegate*>(app.delegate()) != nullptr &&
+              dynamic_cast<FlutterViewController*>(window->contentViewController()) != nullptr);
   EXPECT_EQ(window->title(), "Korvane");
   EXPECT_EQ(window->frame(), kMainWindowFrame);
   for (const bool reopened : {false, true}) {

@@ -41,23 +41,18 @@ class KorvaneCallTest : public ::testing::Test {
     ASSERT_FALSE(engine_.start(socket_).has_value());
     auto channel = FlutterMethodChannel::methodChannelWithName("c", engine_.binaryMessenger());
     channel.setMethodCallHandler([this](const FlutterMethodCall& call, FlutterResult result) {
-      if (call.method == "echo") {
-        result(call.arguments);
-      } else if (call.method == "fail") {
-        result(FlutterError{"bad", "no file", EncodableMap{{"p", "/x"}}});
-      } else if (call.method == "typed") {
-        result(EncodableMap{{int32_t{1}, true}, {"list", std::vector<int32_t>{1, 2}}});
-      } else if (call.method == "never") {
-        held_ = result;
-      } else if (call.method == "ask") {  // the reply tells what the interface answered
-        FlutterMethodChannel::methodChannelWithName("interface_side", engine_.binaryMessenger())
-            .invokeMethod("first", call.arguments, [result](FlutterResultValue answer) {
-              result(std::holds_alternative<FlutterMethodNotImplementedMarker>(answer) ? "no data"
-                                                                                       : "data");
-            });
-      } else {
-        result(FlutterMethodNotImplemented);
-      }
+      const std::string& m = call.method;
+      if (m == "echo") return result(call.arguments);
+      if (m == "fail") return result(FlutterError{"bad", "no file", EncodableMap{{"p", "/x"}}});
+      if (m == "typed") return result(EncodableMap{{1, true}, {"l", std::vector<int32_t>{1, 2}}});
+      if (m == "never") return void(held_ = result);
+      if (m != "ask") return result(FlutterMethodNotImplemented);
+      // The reply tells what the interface answered.
+      FlutterMethodChannel::methodChannelWithName("interface_side", engine_.binaryMessenger())
+          .invokeMethod("first", call.arguments, [result](FlutterResultValue answer) {
+            result(std::holds_alternative<FlutterMethodNotImplementedMarker>(answer) ? "no data"
+                                                                                     : "data");
+          });
     });
   }
 
@@ -108,7 +103,7 @@ TEST_F(KorvaneCallTest, CallsTheHostOrAnInstance) {
        kExitReplied,
        "{\"p\":[\"/a\",2.5,null,true,4294967296],\"n\":5}\n"},
       {{"c", "echo", "--", "-3"}, kExitReplied, "-3\n"},
-      {{"c", "typed"}, kExitReplied, "{\"1\":true,\"list\":[1,2]}\n"},
+      {{"c", "typed"}, kExitReplied, "{\"1\":true,\"l\":[1,2]}\n"},
       {{"c", "ask", "[1]"}, kExitReplied, "\"no data\"\n"},
       {{"c", "fail"}, kExitErrorReply, "", "c fail failed: bad: no file (details: {\"p\":\"/x\"})"},
       {{"c", "unknown"}, kExitNotImplemented, "", "c unknown is not implemented"},
@@ -120,7 +115,6 @@ TEST_F(KorvaneCallTest, CallsTheHostOrAnInstance) {
       {{"--socket", dir_.file("absent.sock"), "c", "echo"}, kExitNoHost, "", "cannot connect"},
       {{"--instance", pid, "ping"}, kExitReplied, "ok pid=" + pid + " hello\n"},
       {{"--instance=" + pid, "hide"}, kExitInstanceError, "error no windows\n"},
-      {{"--instance", pid, "--", "bogus"}, kExitInstanceError, "error unknown request\n"},
       {{"--instance", other, "ping"}, kExitNoHost, "", "no instance endpoint"},
       {{"--instance", "12x", "ping"}, kExitUsage, "", "--instance needs a process identifier"},
       {{"--instance", "0", "ping"}, kExitUsage, "", "--instance needs a process identifier"},
@@ -162,8 +156,7 @@ TEST_F(KorvaneCallTest, TheBinaryPrintsOnlyTheReplyAndExitsWithItsStatus) {
   EXPECT_EQ(run({"--socket", socket_, "c", "fail"}),
             std::pair(int{kExitErrorReply}, std::string()));
   const auto [status, help] = run({"--help"});
-  EXPECT_EQ(status, kExitReplied);
-  EXPECT_NE(help.find("Exit status:"), std::string::npos);
+  EXPECT_TRUE(status == kExitReplied && help.find("Exit status:") != std::string::npos) << help;
 }
 
 // Catches discovery that picks a stale socket, calls an arbitrary one of
