@@ -26,17 +26,10 @@
 namespace korvane::tools {
 namespace {
 
-using korvane::runMainLoopUntil;
-
-std::string describe(const FlutterResultValue& answer) {
-  return std::holds_alternative<FlutterMethodNotImplementedMarker>(answer) ? "no data" : "data";
-}
-
 struct Case {
   std::vector<std::string> args;
   int status;
-  std::string out = "";
-  std::string errPart = "";
+  std::string out = "", errPart = "";
 };
 
 // An engine serving channel "c" at the socket KORVANE_INTERFACE_SOCKET names,
@@ -48,21 +41,18 @@ class KorvaneCallTest : public ::testing::Test {
     ASSERT_FALSE(engine_.start(socket_).has_value());
     auto channel = FlutterMethodChannel::methodChannelWithName("c", engine_.binaryMessenger());
     channel.setMethodCallHandler([this](const FlutterMethodCall& call, FlutterResult result) {
-      if (call.method == "echo") {
-        result(call.arguments);
-      } else if (call.method == "fail") {
-        result(FlutterError{"bad_path", "no such file", EncodableMap{{"path", "/x"}}});
-      } else if (call.method == "typed") {
-        result(EncodableMap{{int32_t{1}, true}, {"list", std::vector<int32_t>{1, 2}}});
-      } else if (call.method == "never") {
-        held_ = result;
-      } else if (call.method == "ask") {  // the reply tells what the interface answered
-        FlutterMethodChannel::methodChannelWithName("interface_side", engine_.binaryMessenger())
-            .invokeMethod("first", call.arguments,
-                          [result](FlutterResultValue answer) { result(describe(answer)); });
-      } else {
-        result(FlutterMethodNotImplemented);
-      }
+      const std::string& m = call.method;
+      if (m == "echo") return result(call.arguments);
+      if (m == "fail") return result(FlutterError{"bad", "no file", EncodableMap{{"p", "/x"}}});
+      if (m == "typed") return result(EncodableMap{{1, true}, {"l", std::vector<int32_t>{1, 2}}});
+      if (m == "never") return void(held_ = result);
+      if (m != "ask") return result(FlutterMethodNotImplemented);
+      // The reply tells what the interface answered.
+      FlutterMethodChannel::methodChannelWithName("interface_side", engine_.binaryMessenger())
+          .invokeMethod("first", call.arguments, [result](FlutterResultValue answer) {
+            result(std::holds_alternative<FlutterMethodNotImplementedMarker>(answer) ? "no data"
+                                                                                     : "data");
+          });
     });
   }
 
@@ -108,20 +98,15 @@ TEST_F(KorvaneCallTest, CallsTheHostOrAnInstance) {
   ASSERT_FALSE(server.start(environment_, answer).has_value());
   const std::string pid = std::to_string(self), other = std::to_string(self + 1);
   runCases({
-      {{"c", "echo", R"({"path":"/a","n":5})"}, kExitReplied, "{\"path\":\"/a\",\"n\":5}\n"},
       {{"c", "echo"}, kExitReplied, "null\n"},
-      {{"c", "echo", R"([1, 2.5, "x", null, true, 4294967296])"},
+      {{"c", "echo", R"({"p": ["/a", 2.5, null, true, 4294967296], "n": 5})"},
        kExitReplied,
-       "[1,2.5,\"x\",null,true,4294967296]\n"},
+       "{\"p\":[\"/a\",2.5,null,true,4294967296],\"n\":5}\n"},
       {{"c", "echo", "--", "-3"}, kExitReplied, "-3\n"},
-      {{"c", "typed"}, kExitReplied, "{\"1\":true,\"list\":[1,2]}\n"},
+      {{"c", "typed"}, kExitReplied, "{\"1\":true,\"l\":[1,2]}\n"},
       {{"c", "ask", "[1]"}, kExitReplied, "\"no data\"\n"},
-      {{"c", "fail"},
-       kExitErrorReply,
-       "",
-       "c fail failed: bad_path: no such file (details: {\"path\":\"/x\"})"},
+      {{"c", "fail"}, kExitErrorReply, "", "c fail failed: bad: no file (details: {\"p\":\"/x\"})"},
       {{"c", "unknown"}, kExitNotImplemented, "", "c unknown is not implemented"},
-      {{"no_such_channel", "echo"}, kExitNotImplemented, "", "is not implemented"},
       {{"c", "never", "--timeout", "0.3"}, kExitTimedOut, "", "no reply within the time limit"},
       {{"c", "echo", "{not json"}, kExitUsage, "", "not valid JSON"},
       {{"c"}, kExitUsage, "", "CHANNEL and METHOD are required"},
@@ -130,7 +115,6 @@ TEST_F(KorvaneCallTest, CallsTheHostOrAnInstance) {
       {{"--socket", dir_.file("absent.sock"), "c", "echo"}, kExitNoHost, "", "cannot connect"},
       {{"--instance", pid, "ping"}, kExitReplied, "ok pid=" + pid + " hello\n"},
       {{"--instance=" + pid, "hide"}, kExitInstanceError, "error no windows\n"},
-      {{"--instance", pid, "--", "bogus"}, kExitInstanceError, "error unknown request\n"},
       {{"--instance", other, "ping"}, kExitNoHost, "", "no instance endpoint"},
       {{"--instance", "12x", "ping"}, kExitUsage, "", "--instance needs a process identifier"},
       {{"--instance", "0", "ping"}, kExitUsage, "", "--instance needs a process identifier"},
@@ -172,8 +156,7 @@ TEST_F(KorvaneCallTest, TheBinaryPrintsOnlyTheReplyAndExitsWithItsStatus) {
   EXPECT_EQ(run({"--socket", socket_, "c", "fail"}),
             std::pair(int{kExitErrorReply}, std::string()));
   const auto [status, help] = run({"--help"});
-  EXPECT_EQ(status, kExitReplied);
-  EXPECT_NE(help.find("Exit status:"), std::string::npos);
+  EXPECT_TRUE(status == kExitReplied && help.find("Exit status:") != std::string::npos) << help;
 }
 
 // Catches discovery that picks a stale socket, calls an arbitrary one of
@@ -192,15 +175,12 @@ TEST_F(KorvaneCallTest, DiscoveryFindsTheOneRunningHost) {
   EXPECT_EQ(findInterfaceSocket(inputs).path, folder + "/interface-2.sock");
   const std::string third = tmpFolder + "/interface-3.sock";
   const int second = testing::bindUnixSocket(third, true);
-  const HostDiscovery several = findInterfaceSocket(inputs);
-  EXPECT_EQ(several.path, "");
-  for (const std::string& part :
-       {std::string("several running hosts"), folder + "/interface-2.sock", third}) {
-    EXPECT_NE(several.error.find(part), std::string::npos) << several.error;
-  }
   std::ostringstream out, err;
   EXPECT_EQ(runKorvaneCall({"c", "m"}, inputs, out, err), kExitNoHost);
-  EXPECT_NE(err.str().find("several running hosts"), std::string::npos);
+  for (const std::string& part :
+       {std::string("several running hosts"), folder + "/interface-2.sock", third}) {
+    EXPECT_NE(err.str().find(part), std::string::npos) << err.str();
+  }
   ASSERT_EQ(chmod(tmpFolder.c_str(), 0777), 0);  // unsafe: not looked into
   EXPECT_EQ(findInterfaceSocket(inputs).path, folder + "/interface-2.sock");
   inputs.environment = "/given/by/env.sock";
@@ -214,37 +194,23 @@ TEST_F(KorvaneCallTest, DiscoveryFindsTheOneRunningHost) {
 // order lost when a reply is printed.
 TEST(JsonValueTest, JsonAndChannelValuesConvertBothWays) {
   std::string error;
-  const char* json = R"([null, true, 7, -2147483648, 2147483648, -2147483649,
-      9223372036854775807, 1e3, "/Applications/Korvane.app", [1, "a", null, [true]],
-      {"b": {"a": 1}, "a": "/t"}])";
+  const char* json = R"([7, -2147483648, 2147483648, -2147483649, 9223372036854775807,
+      1e3, [1, "/a", null, [true]], {"b": {"a": 1}, "a": "/t"}])";
   const EncodableValue sent =
-      EncodableList{EncodableValue(),
-                    true,
-                    int32_t{7},
-                    int32_t{-2147483648},
-                    int64_t{2147483648},
-                    int64_t{-2147483649},
-                    std::numeric_limits<int64_t>::max(),
-                    1000.0,
-                    "/Applications/Korvane.app",
-                    EncodableList{int32_t{1}, "a", EncodableValue(), EncodableList{true}},
-                    EncodableMap{{"b", EncodableMap{{"a", int32_t{1}}}}, {"a", "/t"}}};
+      EncodableList({int32_t(7), int32_t(-2147483648), int64_t(2147483648), int64_t(-2147483649),
+                     std::numeric_limits<int64_t>::max(), 1000.0,
+                     EncodableList{int32_t(1), "/a", EncodableValue(), EncodableList{true}},
+                     EncodableMap{{"b", EncodableMap{{"a", int32_t(1)}}}, {"a", "/t"}}});
   EXPECT_EQ(valueFromJson(Json::parse(json), error), sent) << error;
   EXPECT_EQ(valueFromJson(Json::parse("[18446744073709551615]"), error), std::nullopt);
   EXPECT_NE(error.find("18446744073709551615"), std::string::npos) << error;
-  const EncodableValue reply = EncodableList{
-      int32_t{-1},
-      int64_t{1} << 40,
-      0.25,
-      std::nan(""),
-      std::vector<uint8_t>{0, 255},
-      std::vector<int32_t>{-5, 5},
-      std::vector<int64_t>{int64_t{1} << 50},
-      std::vector<double>{1.5},
-      std::vector<float>{0.5f},
-      EncodableMap{{"z", 1}, {"a", 2}, {"1", "x"}},
-      EncodableMap{{int32_t{1}, true}, {EncodableValue(), false}, {EncodableList{int32_t{2}}, 0}},
-      EncodableMap{{"candidates", EncodableList{EncodableMap{{"build", int64_t{5}}}}}}};
+  const EncodableValue reply = EncodableList(
+      {int32_t(-1), int64_t(1) << 40, 0.25, std::nan(""), std::vector<uint8_t>{0, 255},
+       std::vector<int32_t>{-5, 5}, std::vector<int64_t>{int64_t(1) << 50},
+       std::vector<double>{1.5}, std::vector<float>{0.5f},
+       EncodableMap{{"z", 1}, {"a", 2}, {"1", "x"}},
+       EncodableMap{{int32_t(1), true}, {EncodableValue(), false}, {EncodableList{int32_t(2)}, 0}},
+       EncodableMap{{"candidates", EncodableList{EncodableMap{{"build", int64_t(5)}}}}}});
   EXPECT_EQ(
       jsonFromValue(reply).dump(),
       R"([-1,1099511627776,0.25,null,[0,255],[-5,5],[1125899906842624],[1.5],[0.5],)"
