@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "platform/embedding/standard_method_codec.h"
 #include "fuzz/identical_values.h"
+#include "platform/embedding/standard_method_codec.h"
 #include "platform/embedding/testing/some_data_serializer.h"
 
 namespace {

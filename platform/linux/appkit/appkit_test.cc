@@ -5,8 +5,8 @@
 #include "platform/appkit/flutter_view_controller.h"
 #include "platform/dispatch_queue.h"
 #include "platform/linux/appkit/instance_requests.h"
-#include "testing/stand_in_app.h"
 #include "testing/loop_watchdog.h"
+#include "testing/stand_in_app.h"
 #include "testing/stderr_capture.h"
 #include "testing/temp_dir.h"
 

@@ -3,8 +3,8 @@
 // otherwise the folder that holds it.
 #include "platform/bundles.h"
 
-#include "platform/file_url.h"
 #include "platform/bundle_paths.h"
+#include "platform/file_url.h"
 #include "platform/linux/process/proc_link.h"
 #include "platform/path_string.h"
 

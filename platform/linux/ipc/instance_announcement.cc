@@ -8,10 +8,10 @@
 #include <charconv>
 #include <vector>
 
+#include "platform/bundle_paths.h"
 #include "platform/bundles.h"
 #include "platform/linux/files/config_files.h"
 #include "platform/linux/posix/io.h"
-#include "platform/bundle_paths.h"
 #include "platform/linux/process/proc_link.h"
 #include "platform/linux/process/process_status.h"
 #include "platform/path_string.h"

@@ -14,9 +14,9 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/bundle_paths.h"
 #include "platform/linux/engine/interface_address.h"
 #include "platform/linux/ipc/instance_announcement.h"
-#include "platform/bundle_paths.h"
 #include "platform/linux/process/proc_link.h"
 #include "platform/linux/process/process_status.h"
 #include "platform/path_string.h"
