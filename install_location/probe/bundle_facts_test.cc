@@ -28,6 +28,23 @@ TEST(BundleFacts, ParseBuildNumberTakesOnlyWholeSignedDecimals) {
   }
 }
 
+// A name that is empty, holds "/" or NUL, or is missing must not name the copy's folder.
+TEST(BundleFacts, CanonicalNameFallsBackToTheRunningFolder) {
+  testing::TestServices test;
+  test.bundles.main.path = "/A/Run.app";
+  for (const auto& [name, expected] :
+       std::vector<std::pair<std::optional<std::string>, std::string>>{
+           {"Korvane", "Korvane.app"},
+           {"", "Run.app"},
+           {"a/b", "Run.app"},
+           {std::string("K\0x", 3), "Run.app"},
+           {std::nullopt, "Run.app"}}) {
+    test.bundles.main.info = PropertyListStrings{};
+    if (name) test.bundles.main.info->emplace("CFBundleName", *name);
+    EXPECT_EQ(canonicalBundleDirName(test.services), expected);
+  }
+}
+
 // A wrong identity, build or running flag, or a link read through, would misjudge a candidate.
 TEST(BundleFacts, ProbeCandidateAnswersEachKindOfPath) {
   testing::TempDir dir;

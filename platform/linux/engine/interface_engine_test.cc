@@ -225,6 +225,30 @@ TEST_F(FlutterEngineTest, ABusyOrSilentClientIsHeldWithinItsBounds) {
                                      "connection that is not reading or answering them"});
 }
 
+// Catches replies buffered without bound for a client that does not read
+// them, sent out of order, or a host that does not read again once they drain.
+TEST_F(FlutterEngineTest, StopsReadingWhileUnsentRepliesExceedTheBound) {
+  start({.maxQueuedBytes = 2 * 1024 * 1024});
+  int calls = 0;
+  messenger().setMessageHandler("big", [&](Bytes message, BinaryReply reply) {
+    ++calls;
+    reply(Bytes(1024 * 1024, message[0]));
+  });
+  Client client(path);
+  Bytes batch;
+  for (uint8_t id = 1; id <= 6; ++id) {
+    const Bytes frame = *encodeMessageFrame(id, "big", Bytes{id});
+    batch.insert(batch.end(), frame.begin(), frame.end());
+  }
+  ASSERT_TRUE(client.sendBytes(batch));
+  ASSERT_TRUE(runMainLoopUntil([&] { return calls == 6; }));
+  ASSERT_TRUE(client.sendMessage(7, "big", {7}));
+  runMainLoopFor(50ms);
+  EXPECT_EQ(calls, 6) << "about 6 MiB of replies unsent against a bound of 2 MiB";
+  ASSERT_EQ(client.awaitReplies(7).size(), 7u);
+  for (uint8_t i = 0; i < 7; ++i) EXPECT_EQ(client.replies()[i].payload.back(), i + 1);
+}
+
 // Catches a reader that loses, duplicates or misparses frames when a read ends
 // inside a length, a header, a channel name or a payload, on either end; that
 // accepts a broken stream, waits for a body it should have refused from its

@@ -31,4 +31,18 @@ TEST(LogRateLimiter, WritesEachConditionOncePerSecondWithItsCount) {
   EXPECT_TRUE(admit("", failed, 2001ms).summaries.empty()) << "reported twice";
 }
 
+// Catches distinct lines (a loop over changing pids) let through without a
+// ceiling: at most 50 lines are written in any one second.
+TEST(LogRateLimiter, WritesAtMostFiftyLinesASecondInAll) {
+  LogRateLimiter limiter;
+  int written = 0;
+  for (int i = 0; i < 200; ++i) {
+    written += limiter
+                   .admit("", "reopen failed pid=" + std::to_string(i), LOG_NOTICE,
+                          LogRateLimiter::Clock::time_point{1000h + i * 1ms})
+                   .write;
+  }
+  EXPECT_EQ(written, 50);
+}
+
 }  // namespace korvane
