@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
+#include <barrier>
+#include <filesystem>
+#include <thread>
 
 #include "testing/temp_dir.h"
 #include "testing/unix_socket.h"
@@ -94,6 +98,40 @@ TEST(FileSystem, EachKindOfItemIsDescribedListedAndNeverReplacedByAMove) {
   EXPECT_EQ(files.moveItemWithoutReplacing(scene("folder"), scene("Korvane.app")), std::nullopt);
   EXPECT_EQ(testing::readFile(scene("Korvane.app/inside")), "payload");
   EXPECT_FALSE(files.fileExists(scene("folder")));
+}
+
+// Catches a check-then-rename: with another thread creating the destination at
+// about the same moment (each side in turn waiting a little), a move and the creation
+// never both succeed, and no prepared folder is ever lost.
+TEST(FileSystem, MoveRacingACreatorNeverReplacesOrLoses) {
+  testing::TempDir dir;
+  const std::string dest = dir.file("K.app");
+  std::barrier sync(2);
+  std::atomic<int> created{0}, sink{0};
+  const auto wait = [&](int round, int side) {  // the sign of the round's offset picks who waits
+    for (int i = std::max(0, side * (round % 128 - 64)) * 400; i > 0; --i) sink++;
+  };
+  std::jthread creator([&] {
+    for (int round = 0; round < 1000; ++round, sync.arrive_and_wait()) {
+      sync.arrive_and_wait();
+      wait(round, -1);
+      created = mkdir(dest.c_str(), 0700) == 0;
+    }
+  });
+  int bothWon = 0, lost = 0, moves = 0;
+  for (int round = 0; round < 1000; ++round) {
+    const std::string temp = dir.file("t" + std::to_string(round));
+    std::filesystem::create_directories(temp + "/m");
+    sync.arrive_and_wait();
+    wait(round, 1);
+    const bool moved = !files.moveItemWithoutReplacing(temp, dest);
+    sync.arrive_and_wait();
+    moves += moved, bothWon += moved && created;
+    lost += files.fileExists(temp + "/m") == files.fileExists(dest + "/m");
+    std::filesystem::remove_all(dest), std::filesystem::remove_all(temp);
+  }
+  EXPECT_EQ(bothWon + lost, 0);
+  EXPECT_TRUE(moves > 0 && moves < 1000) << moves << " moves: the race was not run";
 }
 
 }  // namespace
