@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/linux/engine/interface_frame.h"
+#include "platform/linux/posix/file_descriptor.h"
 #include "platform/main_loop.h"
 #include "testing/unix_socket.h"
 
@@ -29,16 +30,15 @@ class InterfaceTestClient {
 
   // Connects to `path`; connected() says whether that worked.
   explicit InterfaceTestClient(const std::string& path) : fd_(connectUnixSocket(path)) {}
-  ~InterfaceTestClient() { close(fd_); }
   InterfaceTestClient(const InterfaceTestClient&) = delete;
   InterfaceTestClient& operator=(const InterfaceTestClient&) = delete;
 
-  bool connected() const { return fd_ >= 0; }
+  bool connected() const { return fd_.valid(); }
 
   // Writes raw bytes (a frame, or anything else); false unless all went.
   bool sendBytes(const std::vector<uint8_t>& bytes) {
     for (size_t done = 0; done < bytes.size();) {
-      const ssize_t n = send(fd_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      const ssize_t n = send(fd_.get(), bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;
       done += static_cast<size_t>(n);
@@ -93,8 +93,8 @@ class InterfaceTestClient {
   // Reads what is there without waiting; notes the end of stream.
   void drain() {
     uint8_t buffer[65536];
-    while (fd_ >= 0 && !hostClosed_) {
-      const ssize_t n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT);
+    while (fd_.valid() && !hostClosed_) {
+      const ssize_t n = recv(fd_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0 && errno == EAGAIN) return;
       hostClosed_ = n <= 0;
@@ -107,7 +107,7 @@ class InterfaceTestClient {
     }
   }
 
-  int fd_ = -1;
+  posix::FileDescriptor fd_;
   bool hostClosed_ = false;
   FrameReader reader_{kClientReadKinds};
   Frames frames_, replies_, hostMessages_;
