@@ -33,6 +33,7 @@ BoolPublisher& LaunchAtLogin::publisher() {
   if (!publisher_) publisher_.emplace(subject());
   return *publisher_;
 }
+
 bool LaunchAtLogin::isEnabled() {
   if (modern()) return services_.loginItems.mainAppStatus() == AppServiceStatus::enabled;
   return isEnabledLegacy();

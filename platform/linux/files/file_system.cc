@@ -27,19 +27,22 @@ bool holdsNul(const std::string& path) { return path.find('\0') != std::string::
 
 std::string quoted(const std::string& path) { return "\u201c" + path + "\u201d"; }
 
+// "<what>: <the error's message>", with the error.
+FileError fileError(std::string what, int error) {
+  const std::error_code code = posix::errnoCode(error);
+  return {code, what.append(": ").append(code.message())};
+}
+
 FileError attributesError(const std::string& path, int error) {
-  return {posix::errnoCode(error), "The attributes of " + quoted(path) +
-                                       " could not be read: " + posix::errnoCode(error).message()};
+  return fileError("The attributes of " + quoted(path) + " could not be read", error);
 }
 
 FileError listingError(const std::string& path, int error) {
-  return {posix::errnoCode(error), "The folder " + quoted(path) + " could not be listed: " +
-                                       posix::errnoCode(error).message()};
+  return fileError("The folder " + quoted(path) + " could not be listed", error);
 }
 
 FileError moveError(const std::string& from, const std::string& to, int error) {
-  return {posix::errnoCode(error), quoted(from) + " could not be moved to " + quoted(to) + ": " +
-                                       posix::errnoCode(error).message()};
+  return fileError(quoted(from) + " could not be moved to " + quoted(to), error);
 }
 
 FileType typeOfMode(mode_t mode) {

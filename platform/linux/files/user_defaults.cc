@@ -3,8 +3,9 @@
 // call and replaced whole on each write (a temporary file and a rename); a
 // corrupt file is renamed aside with a suffix before it is replaced.
 // "korvane" stands in for the identifier when the bundle has none. The folder
-// is worked out afresh from the environment on each call. libplist parses it, behind the same size
-// and nesting checks as the information property lists.
+// is worked out afresh from the environment on each call. libplist parses the
+// file, behind the same size and nesting checks as the information property
+// lists.
 #include "platform/linux/files/user_defaults.h"
 
 #include <fcntl.h>
@@ -23,6 +24,7 @@
 #include "platform/linux/files/config_files.h"
 #include "platform/linux/files/property_list_check.h"
 #include "platform/linux/posix/errno_code.h"
+#include "platform/linux/posix/file_descriptor.h"
 #include "platform/linux/posix/io.h"
 
 namespace korvane {
@@ -66,8 +68,9 @@ PlistNode parseDictionary(const std::vector<uint8_t>& bytes) {
 
 Loaded load(const std::string& path) {
   Loaded loaded;
-  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-  if (fd < 0) {
+  const posix::FileDescriptor file(
+      open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!file.valid()) {
     if (errno == ENOENT) return loaded;
     // A folder in the file's place cannot be opened for writing either: it is
     // kept aside like any other file that is not a property list.
@@ -77,21 +80,19 @@ Loaded load(const std::string& path) {
   }
   struct stat info {};
   std::vector<uint8_t> bytes;
-  bool fits = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+  bool fits = fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) &&
               static_cast<size_t>(info.st_size) <= kMaxPropertyListBytes;
   if (fits) {
     bytes.resize(kMaxPropertyListBytes + 1);
-    const std::optional<size_t> done = posix::readFully(fd, bytes.data(), bytes.size());
+    const std::optional<size_t> done = posix::readFully(file.get(), bytes.data(), bytes.size());
     if (!done) {
       loaded.state = FileState::unreadable;
       loaded.error = posix::lastErrnoCode();
-      close(fd);
       return loaded;
     }
     fits = *done <= kMaxPropertyListBytes;
     bytes.resize(*done);
   }
-  close(fd);
   loaded.dictionary = fits ? parseDictionary(bytes) : nullptr;
   loaded.state = loaded.dictionary ? FileState::ok : FileState::corrupt;
   return loaded;

@@ -11,6 +11,7 @@
 #include "platform/bundle_paths.h"
 #include "platform/bundles.h"
 #include "platform/linux/files/config_files.h"
+#include "platform/linux/posix/file_descriptor.h"
 #include "platform/linux/posix/io.h"
 #include "platform/linux/process/proc_link.h"
 #include "platform/linux/process/process_status.h"
@@ -163,19 +164,19 @@ std::error_code writeInstanceAnnouncement(const std::string& folder,
 }
 
 std::optional<InstanceAnnouncement> readInstanceAnnouncement(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
+  const posix::FileDescriptor file(
+      open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+  if (!file.valid()) return std::nullopt;
   struct stat status {};
   std::vector<char> bytes;
-  if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == getuid() &&
+  if (fstat(file.get(), &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == getuid() &&
       static_cast<size_t>(status.st_size) <= kMaxAnnouncementBytes) {
     bytes.resize(static_cast<size_t>(status.st_size) + 1);
-    const size_t filled = posix::readFully(fd, bytes.data(), bytes.size()).value_or(0);
+    const size_t filled = posix::readFully(file.get(), bytes.data(), bytes.size()).value_or(0);
     // One byte more than it had: it grew while read, so it is not the file we
     // looked at.
     bytes.resize(filled <= static_cast<size_t>(status.st_size) ? filled : 0);
   }
-  close(fd);
   if (bytes.empty()) return std::nullopt;
   return decodeInstanceAnnouncement(std::string_view(bytes.data(), bytes.size()));
 }

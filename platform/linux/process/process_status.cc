@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/linux/posix/file_descriptor.h"
 #include "platform/linux/posix/io.h"
 
 namespace korvane {
@@ -15,11 +16,9 @@ namespace {
 
 // Reads at most `size` bytes of the file; 0 when it cannot be opened.
 size_t readSmallFile(const std::string& path, char* buffer, size_t size) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return 0;
-  const size_t filled = posix::readFully(fd, buffer, size).value_or(0);
-  close(fd);
-  return filled;
+  const posix::FileDescriptor file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!file.valid()) return 0;
+  return posix::readFully(file.get(), buffer, size).value_or(0);
 }
 
 std::string processFile(int32_t pid, const char* name) {
